@@ -1,0 +1,153 @@
+#include "dialogs.h"
+
+#include "msgbox.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QMessageBox>
+#include <QScreen>
+#include <QUrl>
+#include <utility>
+
+namespace {
+template <typename T>
+T& Slot()
+{
+    static T handler;
+    return handler;
+}
+}
+
+TDialogHandler SetDialogHandler(TDialogHandler handler)
+{
+    return std::exchange(Slot<TDialogHandler>(), std::move(handler));
+}
+
+int ExecDialog(QDialog& dialog)
+{
+    if (auto& handler = Slot<TDialogHandler>())
+        return handler(dialog);
+    return dialog.exec();
+}
+
+QString QtFilterFromPairs(const QString& pairs)
+{
+    const QStringList parts = pairs.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i];
+        const QString pattern = QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' '));
+        // "*.*" means every file; on this platform that is "*".
+        QString qtPattern = pattern == QLatin1String("*.*") ? QStringLiteral("*") : pattern;
+        if (description.contains(QLatin1Char('(')))
+            description = description.left(description.indexOf(QLatin1Char('('))).trimmed();
+        filters << QStringLiteral("%1 (%2)").arg(description, qtPattern);
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+TFileChooserHandler SetFileChooserHandler(TFileChooserHandler handler)
+{
+    return std::exchange(Slot<TFileChooserHandler>(), std::move(handler));
+}
+
+std::optional<QString> ChooseFile(QWidget* parent, const TFileChooser& chooser)
+{
+    if (auto& handler = Slot<TFileChooserHandler>())
+        return handler(parent, chooser);
+
+    QFileDialog dialog(parent, chooser.Title);
+    const QString start = chooser.FileName.isEmpty()
+        ? chooser.InitialDir
+        : QFileInfo(chooser.FileName).absoluteFilePath();
+    dialog.setDirectory(QFileInfo(chooser.FileName.isEmpty() ? start + QStringLiteral("/") : start).absolutePath());
+    if (!chooser.FileName.isEmpty())
+        dialog.selectFile(QFileInfo(chooser.FileName).fileName());
+    dialog.setNameFilter(QtFilterFromPairs(chooser.Filter));
+    dialog.setNameFilters(QtFilterFromPairs(chooser.Filter).split(QStringLiteral(";;")));
+    if (chooser.ChooserKind == TFileChooser::Open) {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(chooser.MustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        if (!chooser.DefaultSuffix.isEmpty())
+            dialog.setDefaultSuffix(chooser.DefaultSuffix);
+        if (!chooser.ConfirmOverwrite)
+            dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    const QString chosen = QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+    // The choosers do not restore the working directory: the next chooser
+    // that starts in "." opens where the user last picked a file.
+    QDir::setCurrent(QFileInfo(chosen).absolutePath());
+    return chosen;
+}
+
+TFontHandler SetFontHandler(TFontHandler handler)
+{
+    return std::exchange(Slot<TFontHandler>(), std::move(handler));
+}
+
+std::optional<QFont> ChooseFont(QWidget* parent, const QFont& initial)
+{
+    if (auto& handler = Slot<TFontHandler>())
+        return handler(parent, initial);
+    bool ok = false;
+    const QFont font = QFontDialog::getFont(&ok, initial, parent);
+    if (!ok)
+        return std::nullopt;
+    return font;
+}
+
+TColorHandler SetColorHandler(TColorHandler handler)
+{
+    return std::exchange(Slot<TColorHandler>(), std::move(handler));
+}
+
+std::optional<QColor> ChooseColor(QWidget* parent, const QColor& initial)
+{
+    if (auto& handler = Slot<TColorHandler>())
+        return handler(parent, initial);
+    const QColor color = QColorDialog::getColor(initial, parent);
+    if (!color.isValid())
+        return std::nullopt;
+    return color;
+}
+
+TEditorHandler SetEditorHandler(TEditorHandler handler)
+{
+    return std::exchange(Slot<TEditorHandler>(), std::move(handler));
+}
+
+void OpenInTextEditor(const QString& path)
+{
+    if (auto& handler = Slot<TEditorHandler>()) {
+        handler(path);
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+}
+
+void InstallWidgetMessageBoxes()
+{
+    SetMessageBoxHandler([](const TMessageBox& box) {
+        QMessageBox::Icon icon = QMessageBox::Information;
+        if (box.Kind == TMsgKind::Error)
+            icon = QMessageBox::Critical;
+        else if (box.Kind == TMsgKind::Warning)
+            icon = QMessageBox::Warning;
+        QMessageBox message(icon, QString::fromStdString(box.Title),
+                            QString::fromStdString(box.Text), QMessageBox::Ok);
+        message.adjustSize();
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            message.move(screen->availableGeometry().center() - message.rect().center());
+        message.exec();
+    });
+}

@@ -1,0 +1,38 @@
+// Message boxes, reached through one seam.
+//
+// The transport (which has no widgets) and the application both show their
+// boxes through ShowMessageBox. The application installs a handler that
+// opens a real QMessageBox; tests install one that records the box and
+// returns at once, so no test ever waits on a modal loop. Without a handler
+// (command-line tools) the box is written to standard error.
+#pragma once
+
+#include <functional>
+#include <string>
+
+enum class TMsgKind { Error, Warning, Information };
+
+struct TMessageBox {
+    TMsgKind Kind;
+    std::string Title;
+    std::string Text;
+};
+
+using TMessageBoxHandler = std::function<void(const TMessageBox&)>;
+
+// Installs `handler` and returns the one it replaces.
+TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler);
+
+// Shows a modal box with one OK button and returns when it is closed.
+void ShowMessageBox(TMsgKind kind, const std::string& title, const std::string& text);
+
+// The program's own boxes: titled by their kind ("Error", "Warning",
+// "Information").
+void MessageDlg(TMsgKind kind, const std::string& text);
+
+// The standard error box for a failure that no handler caught: titled with
+// the application title, the failure's message followed by a full stop.
+void ShowStandardError(const std::string& message);
+
+void SetApplicationTitle(const std::string& title);
+const std::string& ApplicationTitle();

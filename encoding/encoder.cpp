@@ -1,0 +1,34 @@
+#include "encoder.h"
+
+int TProgressEncoder::Percent(std::uint64_t done, std::uint64_t total)
+{
+    if (total == 0 || done >= total)
+        return 100;
+    return int(done * 100 / total);
+}
+
+std::uint64_t RemainingBytes(const TStream& stream)
+{
+    const std::uint64_t size = stream.Size();
+    const std::uint64_t position = stream.Position();
+    return position < size ? size - position : 0;
+}
+
+std::size_t ReadUpTo(TStream& stream, void* buffer, std::size_t count)
+{
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t n = stream.Read(out + done, count - done);
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+void CheckReadComplete(std::uint64_t consumed, std::uint64_t expected)
+{
+    if (consumed < expected)
+        throw EReadError("Stream read error");
+}

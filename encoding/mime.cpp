@@ -1,0 +1,455 @@
+#include "mime.h"
+
+#include "sixbit.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+// ---------------------------------------------------------------- base64
+
+namespace {
+
+constexpr TPairTable Base64Pairs(TBase64::Alphabet);
+
+// Input read at once: about 114 KiB, whole lines, so that reads are few and
+// the buffer stays in the cache.
+constexpr std::size_t Base64ChunkLines = 2048;
+
+constexpr std::size_t Base64RestLength(std::size_t count)
+{
+    return (count + 2) / 3 * 4;
+}
+
+} // namespace
+
+void TBase64::Encode()
+{
+    FOutput.Clear();
+    Progress = 0;
+    Canceled = false;
+    FCarryCount = 0;
+    try {
+        EncodeAll();
+    } catch (...) {
+        Finish();
+        throw;
+    }
+    Finish();
+}
+
+void TBase64::Finish()
+{
+    Progress = 100;
+    DoProgress();
+    if (Canceled)
+        FOutput.Clear();
+}
+
+void TBase64::EncodeAll()
+{
+    const std::uint64_t expected = RemainingBytes(FInput);
+    const std::uint64_t fullLines = expected / LineBytes;
+    FOutput.Reserve(std::size_t(fullLines * LineLength + Base64RestLength(expected % LineBytes)),
+                    std::size_t(fullLines + 1));
+    const std::uint64_t step = std::max<std::uint64_t>(expected / 100, 1);
+    std::uint64_t nextReport = step;
+    std::uint64_t consumed = 0;
+    std::vector<std::uint8_t> chunk(Base64ChunkLines * LineBytes);
+    TEncoderPump pump(ProcessMessages);
+    for (;;) {
+        const std::size_t got = ReadUpTo(FInput, chunk.data(), chunk.size());
+        std::size_t pos = 0;
+        while (pos < got) {
+            const std::size_t take = std::size_t(std::min<std::uint64_t>(got - pos, nextReport - consumed));
+            AddBytes(chunk.data() + pos, take);
+            pos += take;
+            consumed += take;
+            if (consumed == nextReport) {
+                Progress = Percent(consumed, expected);
+                DoProgress();
+                nextReport += step;
+            }
+            pump.Worked(take);
+            if (Canceled)
+                return;
+        }
+        if (got < chunk.size())
+            break;
+    }
+    CheckReadComplete(consumed, expected);
+    AddRestLine();
+}
+
+void TBase64::AddBytes(const std::uint8_t* bytes, std::size_t count)
+{
+    if (FCarryCount > 0) {
+        const std::size_t take = std::min(count, LineBytes - FCarryCount);
+        std::memcpy(FCarry.data() + FCarryCount, bytes, take);
+        FCarryCount += take;
+        bytes += take;
+        count -= take;
+        if (FCarryCount < LineBytes)
+            return;
+        Base64Pairs.EncodeGroups(FCarry.data(), LineBytes / 3, FOutput.AddUninitialized(LineLength));
+        FCarryCount = 0;
+    }
+    for (; count >= LineBytes; bytes += LineBytes, count -= LineBytes)
+        Base64Pairs.EncodeGroups(bytes, LineBytes / 3, FOutput.AddUninitialized(LineLength));
+    std::memcpy(FCarry.data(), bytes, count);
+    FCarryCount = count;
+}
+
+void TBase64::AddRestLine()
+{
+    char* out = FOutput.AddUninitialized(Base64RestLength(FCarryCount));
+    const std::uint8_t* in = FCarry.data();
+    out = Base64Pairs.EncodeGroups(in, FCarryCount / 3, out);
+    in += FCarryCount / 3 * 3;
+    switch (FCarryCount % 3) {
+    case 1:
+        out[0] = Alphabet[in[0] >> 2];
+        out[1] = Alphabet[(in[0] & 3) << 4];
+        out[2] = out[3] = '=';
+        break;
+    case 2:
+        out[0] = Alphabet[in[0] >> 2];
+        out[1] = Alphabet[(in[0] & 3) << 4 | in[1] >> 4];
+        out[2] = Alphabet[(in[1] & 15) << 2];
+        out[3] = '=';
+        break;
+    }
+    FCarryCount = 0;
+}
+
+// ------------------------------------------------------ quoted-printable
+
+namespace {
+
+// Input read at once.
+constexpr std::size_t QPChunkSize = 256 * 1024;
+
+constexpr char HexDigits[] = "0123456789ABCDEF";
+
+constexpr std::array<bool, 256> MakeEscapeTable()
+{
+    std::array<bool, 256> table{};
+    for (int b = 0; b < 256; ++b)
+        table[b] = b < 0x20 || b == '=' || b >= 0x80;
+    return table;
+}
+constexpr std::array<bool, 256> MustEscape = MakeEscapeTable();
+
+enum class TLineEnd { Hard, Soft };
+
+std::size_t CountEscapes(std::string_view text)
+{
+    std::size_t count = 0;
+    for (unsigned char c : text)
+        count += MustEscape[c];
+    return count;
+}
+
+char* WriteEscape(unsigned char c, char* out)
+{
+    out[0] = '=';
+    out[1] = HexDigits[c >> 4];
+    out[2] = HexDigits[c & 15];
+    return out + 3;
+}
+
+char* WriteEscaped(std::string_view text, std::size_t escapes, char* out)
+{
+    if (escapes == 0) {
+        std::memcpy(out, text.data(), text.size());
+        return out + text.size();
+    }
+    for (unsigned char c : text) {
+        if (MustEscape[c])
+            out = WriteEscape(c, out);
+        else
+            *out++ = char(c);
+    }
+    return out;
+}
+
+// One encoded line: the escaped piece, then "=" for a soft break; a space
+// that would end the line before a hard break becomes "=20".
+void AppendPiece(std::string_view piece, bool softBreak, TStrings& out)
+{
+    const bool spaceAtEnd = !softBreak && !piece.empty() && piece.back() == ' ';
+    if (spaceAtEnd)
+        piece.remove_suffix(1);
+    const std::size_t escapes = CountEscapes(piece);
+    const std::size_t length = piece.size() + 2 * escapes + (spaceAtEnd ? 3 : 0) + (softBreak ? 1 : 0);
+    char* p = WriteEscaped(piece, escapes, out.AddUninitialized(length));
+    if (spaceAtEnd)
+        p = WriteEscape(' ', p);
+    if (softBreak)
+        *p = '=';
+}
+
+// Where a piece starting at `start` ends: just before the last space at
+// offsets width..1 (the end of the line counting as no space), else after
+// `width` characters.
+std::size_t PieceLength(std::string_view rest, std::size_t width)
+{
+    const std::size_t last = std::min(width, rest.size() - 1);
+    const void* space = last > 0 ? ::memrchr(rest.data() + 1, ' ', last) : nullptr;
+    return space ? std::size_t(static_cast<const char*>(space) - rest.data()) : width;
+}
+
+void AppendEncodedLine(std::string_view line, std::size_t width, TLineEnd end, TStrings& out)
+{
+    width = std::max<std::size_t>(width, 1);
+    for (;;) {
+        if (line.size() < width) {
+            AppendPiece(line, end == TLineEnd::Soft, out);
+            return;
+        }
+        const std::size_t length = PieceLength(line, width);
+        AppendPiece(line.substr(0, length), true, out);
+        line.remove_prefix(length);
+    }
+}
+
+// The next CR or LF at or after a position of a chunk, remembering where
+// each was last found so that each byte is searched once.
+class TBreakFinder {
+public:
+    TBreakFinder(const char* data, std::size_t size) : FData(data), FSize(size) {}
+    std::size_t Next(std::size_t pos) { return std::min(Find('\r', FCR, pos), Find('\n', FLF, pos)); }
+
+private:
+    std::size_t Find(char c, std::ptrdiff_t& cache, std::size_t pos)
+    {
+        if (cache < std::ptrdiff_t(pos)) {
+            const void* hit = std::memchr(FData + pos, c, FSize - pos);
+            cache = hit ? static_cast<const char*>(hit) - FData : std::ptrdiff_t(FSize);
+        }
+        return std::size_t(cache);
+    }
+    const char* FData;
+    std::size_t FSize;
+    std::ptrdiff_t FCR = -1, FLF = -1;   // -1: not searched yet
+};
+
+void CheckLineLength(std::size_t length)
+{
+    if (length > TQuotedPrintable::MaxLineLength)
+        throw EMIMEError();
+}
+
+} // namespace
+
+void TQuotedPrintable::WrapLine(std::string_view line, std::size_t width, TStrings& pieces)
+{
+    pieces.Clear();
+    AppendEncodedLine(line, width, TLineEnd::Hard, pieces);
+}
+
+void TQuotedPrintable::EscapeLine(std::string& piece)
+{
+    const std::size_t escapes = CountEscapes(piece);
+    if (escapes == 0)
+        return;
+    std::string escaped(piece.size() + 2 * escapes, '\0');
+    WriteEscaped(piece, escapes, escaped.data());
+    piece = std::move(escaped);
+}
+
+void TQuotedPrintable::Encode()
+{
+    const std::uint64_t expected = RemainingBytes(FInput);
+    // Text grows little; untouched reserve costs address space only.
+    FOutput.Reserve(std::size_t(expected + expected / 4), std::size_t(expected / 32 + 1));
+    std::vector<char> chunk(QPChunkSize);
+    std::string held;              // the start of a line begun in an earlier chunk
+    bool skipLineFeed = false;     // the previous chunk ended with a CR
+    bool endedWithBreak = false;
+    std::uint64_t consumed = 0;
+    TEncoderPump pump(ProcessMessages);
+    for (;;) {
+        const std::size_t got = ReadUpTo(FInput, chunk.data(), chunk.size());
+        consumed += got;
+        std::size_t pos = skipLineFeed && got > 0 && chunk[0] == '\n' ? 1 : 0;
+        skipLineFeed = false;
+        TBreakFinder breaks(chunk.data(), got);
+        while (pos < got) {
+            const std::size_t at = breaks.Next(pos);
+            std::string_view part(chunk.data() + pos, at - pos);
+            if (at == got) {   // the line goes on in the next chunk
+                CheckLineLength(held.size() + part.size());
+                held.append(part);
+                endedWithBreak = false;
+                break;
+            }
+            std::string_view line = part;
+            if (!held.empty()) {
+                CheckLineLength(held.size() + part.size());
+                held.append(part);
+                line = held;
+            }
+            CheckLineLength(line.size());
+            AppendEncodedLine(line, WrapWidth, TLineEnd::Hard, FOutput);
+            held.clear();
+            endedWithBreak = true;
+            std::size_t next = at + 1;
+            if (chunk[at] == '\r') {
+                if (next < got && chunk[next] == '\n')
+                    ++next;
+                else if (next == got)
+                    skipLineFeed = true;
+            }
+            pump.Worked(next - pos);
+            pos = next;
+            if (Canceled)
+                return;
+        }
+        if (got < chunk.size())
+            break;
+    }
+    CheckReadComplete(consumed, expected);
+    if (!held.empty() || !endedWithBreak)
+        AppendEncodedLine(held, WrapWidth, TLineEnd::Soft, FOutput);
+}
+
+// --------------------------------------------------------- content types
+
+namespace {
+
+std::string LowerAscii(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return lower;
+}
+
+std::optional<TContentTypeTable>& CurrentTable()
+{
+    static std::optional<TContentTypeTable> table;
+    return table;
+}
+
+} // namespace
+
+TContentTypeTable TContentTypeTable::Parse(std::string_view text)
+{
+    TContentTypeTable table;
+    std::istringstream lines{std::string(text)};
+    std::string line;
+    while (std::getline(lines, line)) {
+        line = line.substr(0, line.find('#'));
+        std::istringstream words(line);
+        std::string type, extension;
+        if (!(words >> type))
+            continue;
+        while (words >> extension)
+            table.FTypes.emplace(LowerAscii(extension), type);   // the first entry wins
+    }
+    return table;
+}
+
+TContentTypeTable TContentTypeTable::Load(const std::string& fileName)
+{
+    std::ifstream file(fileName, std::ios::binary);
+    if (!file)
+        return {};
+    std::ostringstream text;
+    text << file.rdbuf();
+    return Parse(text.str());
+}
+
+std::string_view TContentTypeTable::Find(std::string_view dottedExtension) const
+{
+    if (dottedExtension.size() < 2 || dottedExtension[0] != '.')
+        return {};
+    const auto it = FTypes.find(LowerAscii(dottedExtension.substr(1)));
+    return it == FTypes.end() ? std::string_view{} : std::string_view(it->second);
+}
+
+std::string_view FileExtension(std::string_view fileName)
+{
+    const std::size_t slash = fileName.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
+}
+
+std::string GetContentType(std::string_view fileName, const TContentTypeTable& table)
+{
+    const std::string_view type = table.Find(FileExtension(fileName));
+    return std::string(type.empty() ? DefaultContentType : type);
+}
+
+std::string GetContentType(std::string_view fileName)
+{
+    auto& table = CurrentTable();
+    if (!table)
+        table = TContentTypeTable::Load(SystemMimeTypesFile);
+    return GetContentType(fileName, *table);
+}
+
+void SetContentTypeTable(TContentTypeTable table)
+{
+    CurrentTable() = std::move(table);
+}
+
+void SetContentTypeTable(std::string_view mimeTypesText)
+{
+    SetContentTypeTable(TContentTypeTable::Parse(mimeTypesText));
+}
+
+// -------------------------------------------------------------- boundary
+
+namespace {
+
+// A 32-bit linear congruential generator; Draw(n) scales the state to 0..n-1.
+class TRandom {
+public:
+    explicit TRandom(std::uint32_t seed) : FState(seed) {}
+    std::uint32_t Draw(std::uint32_t range)
+    {
+        FState = FState * 134775813u + 1u;
+        return std::uint32_t((std::uint64_t(FState) * range) >> 32);
+    }
+
+private:
+    std::uint32_t FState;
+};
+
+constexpr std::uint32_t BoundaryDigits = 9;   // "0".."8"
+
+} // namespace
+
+std::string MakeBoundary(std::uint32_t millisecondsSinceMidnight)
+{
+    TRandom random(millisecondsSinceMidnight);
+    std::string boundary;
+    for (std::size_t i = 0; i < BoundaryLength; ++i)
+        boundary += char('0' + random.Draw(BoundaryDigits));
+    return boundary;
+}
+
+std::uint32_t MillisecondsSinceMidnight()
+{
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    return std::uint32_t(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + millis);
+}
+
+std::string MakeBoundary()
+{
+    return MakeBoundary(MillisecondsSinceMidnight());
+}

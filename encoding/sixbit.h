@@ -1,0 +1,39 @@
+// Turning groups of three bytes into four characters of a 64-character
+// alphabet (base64, RFC 2045 section 6.8; uuencode). Shared by the encoders.
+//
+// A table of all 4096 twelve-bit values gives two characters per lookup, so
+// a group costs two loads and two stores instead of four of each.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+class TPairTable {
+public:
+    static constexpr std::size_t AlphabetSize = 64;
+
+    constexpr explicit TPairTable(std::string_view alphabet) : FPairs{}
+    {
+        for (std::size_t v = 0; v < FPairs.size(); ++v) {
+            FPairs[v][0] = alphabet[v >> 6];
+            FPairs[v][1] = alphabet[v & 63];
+        }
+    }
+
+    // Writes the four characters of each of `groups` three-byte groups.
+    char* EncodeGroups(const std::uint8_t* in, std::size_t groups, char* out) const
+    {
+        for (std::size_t g = 0; g < groups; ++g, in += 3, out += 4) {
+            const std::uint32_t v = std::uint32_t(in[0]) << 16 | std::uint32_t(in[1]) << 8 | in[2];
+            std::memcpy(out, FPairs[v >> 12].data(), 2);
+            std::memcpy(out + 2, FPairs[v & 0xFFF].data(), 2);
+        }
+        return out;
+    }
+
+private:
+    std::array<std::array<char, 2>, 4096> FPairs;
+};

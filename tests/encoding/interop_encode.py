@@ -1,0 +1,168 @@
+"""Decodes the output of tessaly-encode with independent decoders.
+
+base64: Python's email package and coreutils "base64 -d"; UU: GNU uudecode;
+quoted-printable: Python's email package, on a multipart message laid out as
+the mailer sends it. Every input is made here, at test time.
+
+Usage: interop_encode.py PATH-TO-tessaly-encode
+"""
+import email
+import os
+import random
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = None
+
+TEXT_SAMPLES = {
+    "lf": b"first line\nsecond line\n",
+    "cr": b"first line\rsecond line\r",
+    "crlf": b"first line\r\nsecond line\r\n",
+    "mixed": b"a\r\nb\nc\rd\n\re\r\rf\n\ng",
+    "blank lines lf": b"\n\npara one\n\n\npara two\n\n",
+    "blank lines cr": b"\r\rpara\r\r\r",
+    "blank lines crlf": b"\r\n\r\npara\r\n\r\n",
+    "trailing spaces": b"two  \ntab\t\nonly   \n \n\t\n",
+    "trailing spaces no break": b"end with spaces   ",
+    "no final break": b"line one\nline two",
+    "empty": b"",
+    "only a break": b"\n",
+    "latin-1": "caf\u00e9 na\u00efve \u00fcber \u00df\n\u00a0nbsp\n".encode("latin-1"),
+    "equals": b"a=b\n==\n=\n=3D\nx=",
+    "dot lines": b".\n..\n.x\n. \nend\n",
+    "from line": b"From me\nFrom  x\n",
+    "zero bytes": b"a\x00b\n\x00\n",
+    "controls": bytes(range(0, 32)).replace(b"\r", b"").replace(b"\n", b"") + b"\n",
+    "long words": b"x" * 200 + b"\n" + b"y" * 65 + b"\n" + b"z" * 64 + b"\n" + b"w" * 66,
+    "long prose": (b"the quick brown fox jumps over the lazy dog " * 20).strip() + b"\n",
+    "spaces at wrap": (b"a" * 64 + b"  " + b"b" * 64 + b"   \n") * 3,
+    "escapes at wrap": (b"=" * 70 + b"\n" + b"\xe9" * 130 + b" \n"),
+    "longest line": b"p" * 24575 + b"\n",
+}
+
+
+def run_tool(kind, data):
+    with tempfile.NamedTemporaryFile(delete=False) as f:
+        f.write(data)
+        name = f.name
+    try:
+        return subprocess.run([TOOL, kind, name], capture_output=True, check=True).stdout
+    finally:
+        os.unlink(name)
+
+
+def lines_of(output):
+    assert output.endswith(b"\r\n") or output == b"", output[-10:]
+    return output.split(b"\r\n")[:-1]
+
+
+def single_part(encoding, lines):
+    head = ("Mime-Version: 1.0\r\nContent-Type: application/octet-stream\r\n"
+            "Content-Transfer-Encoding: %s\r\n\r\n" % encoding).encode()
+    return email.message_from_bytes(head + b"".join(l + b"\r\n" for l in lines))
+
+
+def multipart(lines):
+    # The mailer's layout: part headers, an empty line, the encoded lines,
+    # an empty line, the closing boundary.
+    head = (b"Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"01234567\"\r\n\r\n"
+            b"This is a multi-part message in MIME format.\r\n\r\n--01234567\r\n"
+            b"Content-Type: text/plain; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
+            b"text\r\n\r\n--01234567\r\n"
+            b"Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n")
+    body = b"".join(l + b"\r\n" for l in lines) + b"\r\n--01234567--\r\n"
+    return email.message_from_bytes(head + body)
+
+
+def crlf_breaks(data):
+    return data.replace(b"\r\n", b"\n").replace(b"\r", b"\n").replace(b"\n", b"\r\n")
+
+
+def binary_spread(block):
+    rng = random.Random(block)
+    sizes = set(range(0, 201))
+    for k in range(1, 25):
+        sizes.update({k * block - 1, k * block, k * block + 1})
+    inputs = [(n, bytes(rng.getrandbits(8) for _ in range(n))) for n in sorted(sizes)]
+    inputs.append(("1 MiB", rng.randbytes(1 << 20)))
+    inputs += [("text " + k, v) for k, v in TEXT_SAMPLES.items()]
+    return inputs
+
+
+class Base64(unittest.TestCase):
+    def test_decodes_byte_exact(self):
+        for name, data in binary_spread(57):
+            with self.subTest(input=name):
+                out = run_tool("b64", data)
+                lines = lines_of(out)
+                self.assertTrue(all(len(l) == 76 for l in lines[:-1]))
+                self.assertEqual(single_part("base64", lines).get_payload(decode=True), data)
+                coreutils = subprocess.run(["base64", "-d"], input=out.replace(b"\r", b""),
+                                           capture_output=True, check=True).stdout
+                self.assertEqual(coreutils, data)
+
+
+class UUencode(unittest.TestCase):
+    def uudecode(self, lines):
+        with tempfile.TemporaryDirectory() as d:
+            src, dst = os.path.join(d, "in.uu"), os.path.join(d, "out")
+            with open(src, "wb") as f:
+                f.write(b"\n".join([b"begin 600 x"] + lines + [b"end"]) + b"\n")
+            proc = subprocess.run(["uudecode", "-o", dst, src], capture_output=True)
+            with open(dst, "rb") as f:
+                return proc.returncode, proc.stderr, f.read()
+
+    def test_decodes_byte_exact(self):
+        for name, data in binary_spread(45):
+            with self.subTest(input=name):
+                lines = lines_of(run_tool("uu", data))
+                rc, err, decoded = self.uudecode(lines + [b"`"])
+                self.assertEqual(decoded, data)
+                if len(data) % 45:
+                    self.assertEqual(rc, 0, err)
+                else:
+                    # The encoder's own zero-length line already ends the
+                    # data; GNU uudecode wants "end" right after it and
+                    # complains about the extra closing line.
+                    self.assertEqual(lines[-1][:1], b"`")
+                    rc, err, decoded = self.uudecode(lines)
+                    self.assertEqual((rc, decoded), (0, data), err)
+
+
+class QuotedPrintable(unittest.TestCase):
+    def test_decodes_to_the_text_with_crlf_breaks(self):
+        rng = random.Random(4)
+        samples = dict(TEXT_SAMPLES)
+        ends = [b"\n", b"\r\n", b"\r", b"\n\r", b"\r\r", b"\n\n", b" \n", b"\t\r\n"]
+        samples["random mix"] = b"".join(
+            bytes(rng.choice(b"abc  =.\t\xe9\xff") for _ in range(rng.randrange(150))) + rng.choice(ends)
+            for _ in range(3000))
+        for name, data in samples.items():
+            with self.subTest(input=name):
+                lines = lines_of(run_tool("qp", data))
+                parts = list(multipart(lines).walk())
+                self.assertEqual(parts[-1].get_payload(decode=True), crlf_breaks(data))
+
+
+class Tool(unittest.TestCase):
+    def test_help_and_errors(self):
+        self.assertIn(b"Usage", subprocess.run([TOOL, "--help"], capture_output=True, check=True).stdout)
+        bad = subprocess.run([TOOL, "zz", "x"], capture_output=True)
+        self.assertNotEqual(bad.returncode, 0)
+        missing = subprocess.run([TOOL, "b64", "/nonexistent/file"], capture_output=True)
+        self.assertNotEqual(missing.returncode, 0)
+        self.assertIn(b"/nonexistent/file", missing.stderr)
+        with tempfile.NamedTemporaryFile() as f:
+            f.write(b"ok\n" + b"p" * 24576 + b"\n")
+            f.flush()
+            too_long = subprocess.run([TOOL, "qp", f.name], capture_output=True)
+        self.assertNotEqual(too_long.returncode, 0)
+        self.assertIn(b"Paragraph is too large", too_long.stderr)
+        self.assertEqual(too_long.stdout, b"")
+
+
+if __name__ == "__main__":
+    TOOL = sys.argv.pop(1)
+    unittest.main()

@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,6 +34,9 @@ public:
 
 // WinSock error numbers that the session reports.
 constexpr std::uint16_t WSAEWOULDBLOCK = 10035;
+constexpr std::uint16_t WSAECONNREFUSED = 10061;
+constexpr std::uint16_t WSAHOST_NOT_FOUND = 11001;
+constexpr std::uint16_t WSANO_RECOVERY = 11003;
 
 // The message for a socket error number. 0 leaves `Text` unchanged; a
 // number without a text of its own reads "Winsock Error No. N".
@@ -45,6 +49,14 @@ std::uint16_t WinsockErrorFromErrno(int error);
 // The part before the first "|" is the address, the rest the display name.
 std::pair<std::string, std::string> SplitAddress(std::string_view value);
 std::string JoinAddress(std::string_view address, std::string_view name);
+
+// Splits "host:port" (or "1.2.3.4:port") into its host and port. A value
+// without a valid port after its last ":" is a host alone (port 0).
+std::pair<std::string, std::uint16_t> SplitServer(std::string_view server);
+
+class QTimer;
+class QSocketNotifier;
+class QHostInfo;
 
 // ---- the session ---------------------------------------------------------
 // Declared here so the SMTP client can derive from it; the protocol lives
@@ -70,11 +82,68 @@ public:
     virtual void Open();
     virtual int Close();
 
+    // Connects the socket made by Open to the resolved address and port.
+    void Connect();
+
+    // Facts of the running session, for hosts and tests.
+    std::uint32_t HostAddress() const { return FHostAddress; }   // network order
+    std::uint16_t Port() const { return FPort; }
+    // Host look-ups started over the object's life.
+    int HostLookupCount() const { return FHostLookupCount; }
+    bool Connected() const { return FSocket >= 0 && FConnected; }
+
 protected:
+    void ResolveHost();
+    void ResolveService();
+    void CreateSocket();
+    void StartTimeOut();
+    void StopTimeOut();
+    void TimeOutTick();
+    void SaveLog();
+    // Blocks in the event loop until `done` holds. The timer, the socket
+    // notifiers and the host's handlers all run inside this wait.
+    void WaitUntil(const std::function<bool()>& done);
+    // Processes the pending events once, without waiting.
+    static void ProcessMessages();
+    // Asks for one "data to read" event (FCanRead) / one "writable" event
+    // (FCanWrite); each notifier fires once and is then disarmed, so a
+    // waiting loop never spins on data that it does not read yet.
+    void ArmRead();
+    void ArmWrite();
+
     std::string FServer;
     int FTimeOut = 60;
     std::string FLogFileName;
     std::uint16_t FDefaultPort = 0;
-    std::string FService;
+    int FSocket = -1;
+    int FAsyncRequest = 0;          // pending host look-up id, 0 when none
+    std::uint32_t FHostAddress = 0; // network byte order
+    std::uint16_t FPort = 0;        // host byte order
+    QTimer* FTimer = nullptr;
+    int FTicksLeft = 0;
+    int FStartupCount = 0;
     TStrings FSessionLog;
+    bool FTimedOut = false;
+    bool FCanceled = false;
+    bool FHostResolved = false;
+    bool FServiceResolved = false;
+    bool FConnected = false;
+    bool FCanRead = false;
+    bool FCanWrite = false;
+    bool FSocketError = false;
+    std::uint16_t FErrorCode = 0;
+    std::string FService;
+
+private:
+    void HostResolved(const QHostInfo& info);
+    void SocketReadable();
+    void SocketWritable();
+    void AbortHostLookup();
+    void DropNotifiers();
+
+    QSocketNotifier* FReadNotifier = nullptr;
+    QSocketNotifier* FWriteNotifier = nullptr;
+    bool FLookupPending = false;
+    std::uint32_t FResolvedAddress = 0;
+    int FHostLookupCount = 0;
 };

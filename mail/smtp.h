@@ -5,7 +5,10 @@
 #include "tstrings.h"
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 enum TEncoding { etUU, etMIME };
 enum TCharSet { csUSASCII, csISO8859 };
@@ -66,6 +69,9 @@ public:
     TMailStatus Status() const { return FStatus; }
     int Progress() const { return FProgress; }
     const std::string& Boundary() const { return FBoundary; }
+    // Replaces the boundary made at creation, so that tests can compare
+    // whole messages byte for byte.
+    void SetBoundary(const std::string& value) { FBoundary = value; }
     bool TransferFailed() const { return FTransferFailed; }
 
     // ---- operations ----
@@ -75,10 +81,40 @@ public:
     void Logout();
     void Cancel() override;
 
+    // One encoded attachment as it is sent: the part headers, the encoded
+    // lines and the closing lines, kept apart so that the (large) encoded
+    // lines are written once, straight into their own list.
+    struct TEncodedBlock {
+        TStrings Head;
+        TStrings Lines;
+        TStrings Tail;
+        std::size_t Count() const { return Head.Count() + Lines.Count() + Tail.Count(); }
+    };
+    const std::vector<std::unique_ptr<TEncodedBlock>>& EncodedAttachments() const { return FEncodedAttachments; }
+
 protected:
     void Reset() override;
     void SetStatus(TMailStatus value);
     void SetProgress(int value);
+
+    // ---- the dialogue ----
+    void SendLine(std::string_view line);
+    // Writes `bytes` as they are, under one TimeOut (lines already ended).
+    void SendData(std::string_view bytes);
+    void ReadReply();
+    void CheckReply(std::string_view line);
+    void SendCommand(const std::string& line) { SendLine(line); ReadReply(); }
+
+    // ---- composition ----
+    // Refuses an address that would inject commands (all, or the sender only).
+    void CheckAddresses(bool senderOnly = false) const;
+    void EncodeBody();
+    void EncodeAttachments();
+    void EncodeMIMEBlock(std::size_t index, bool last);
+    void EncodeUUBlock(std::size_t index, bool last);
+    virtual void SendHeaders();
+    void SendMessageText();
+    bool HasAttachments() const { return FHasAttachments; }
 
     std::string FFrom, FRecipient, FSubject;
     TStrings FCC, FBCC, FBody, FAttachments;
@@ -92,4 +128,18 @@ protected:
     int FProgress = 0;
     std::string FBoundary;
     bool FTransferFailed = false;
+    // The text of the message being composed.
+    TStrings FMessageText;
+    std::vector<std::unique_ptr<TEncodedBlock>> FEncodedAttachments;
+    bool FHasAttachments = false;
+    // The Canceled flag of the encoder that works for this component now.
+    bool* FEncoderCanceled = nullptr;
 };
+
+// The percentage after line `index` of `count` lines: index * 100 / (count - 1),
+// rounded to the nearest integer with halves to the even neighbour; 0 for a
+// single line.
+int LineProgress(std::size_t index, std::size_t count);
+
+// The boundary that a new component uses for all its messages.
+std::string NewBoundary();

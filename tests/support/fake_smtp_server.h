@@ -1,0 +1,86 @@
+// A scripted SMTP server for tests, listening on 127.0.0.1 on a port that
+// the OS assigns. It runs in the test's own thread: the client's waits run
+// the event loop, and with it this server.
+//
+// A script is a list of steps, played in order for each connection:
+//   "S: text"   send text + CR LF
+//   "R: text"   send text as it is ("\r" and "\n" written as the two-character
+//               escapes \r and \n), for replies split across receives
+//   "C: text"   wait for one line from the client (recorded; the text is
+//               what the test expects, see ClientLines)
+//   "D:"        wait for lines up to and including the lone "." line
+//   "P: ms"     pause for ms milliseconds before the next step
+//   "H:"        hold: stop reading from the client (its sends fill up)
+//   "X:"        close the connection
+// After the last step the server stays silent and keeps reading.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TFakeSMTPServer : public QObject {
+    Q_OBJECT
+public:
+    explicit TFakeSMTPServer(std::vector<std::string> script, QObject* parent = nullptr);
+    ~TFakeSMTPServer() override;
+
+    std::uint16_t Port() const { return FPort; }
+    // "127.0.0.1:port", ready for TMailBase::SetServer.
+    std::string Address() const;
+
+    // Every line received from the client, without its CR LF, as sent
+    // (transparency dots included).
+    const std::vector<std::string>& Received() const { return FReceived; }
+    // The raw bytes received.
+    const std::string& Bytes() const { return FBytes; }
+    int Connections() const { return FConnections; }
+    bool ScriptDone() const { return FStep >= FScript.size(); }
+    bool ClientClosed() const { return FClientClosed; }
+
+    // The "C:" texts of a transcript, in order: what the client should send.
+    static std::vector<std::string> ClientLines(const std::vector<std::string>& script);
+
+private:
+    void Accept();
+    void Readable();
+    void Run();
+    bool TakeLine(std::string& line);
+
+    std::vector<std::string> FScript;
+    QTcpServer FServer;
+    QPointer<QTcpSocket> FClient;
+    std::uint16_t FPort = 0;
+    std::size_t FStep = 0;
+    std::string FPending;
+    std::string FBytes;
+    std::vector<std::string> FReceived;
+    int FConnections = 0;
+    bool FPaused = false;
+    bool FInData = false;
+    bool FClientClosed = false;
+};
+
+// A port on 127.0.0.1 where nothing listens (connections are refused).
+std::uint16_t ClosedPort();
+
+// A listening socket on 127.0.0.1 whose accept queue is full, so that a
+// further connect neither completes nor fails until it gives up.
+class TFullListener {
+public:
+    TFullListener();
+    ~TFullListener();
+    std::uint16_t Port() const { return FPort; }
+    bool Ready() const { return FReady; }
+
+private:
+    int FListener = -1;
+    std::vector<int> FFillers;
+    std::uint16_t FPort = 0;
+    bool FReady = false;
+};

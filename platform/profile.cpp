@@ -172,10 +172,8 @@ void SyncFolderOf(const std::string& target)
     }
 }
 
-// Writes `bytes` to a temporary file beside `fileName`, flushes it to disk
-// and renames it over `fileName`. Any failure removes the temporary file and
-// leaves the old file as it was. A read-only old file is refused, as the
-// user marked it so to keep it.
+}
+
 bool ReplaceFileAtomically(const std::string& fileName, std::string_view bytes)
 {
     const std::string target = ResolvedTarget(fileName);
@@ -199,7 +197,6 @@ bool ReplaceFileAtomically(const std::string& fileName, std::string_view bytes)
     }
     SyncFolderOf(target);
     return true;
-}
 }
 
 std::string ProfileValue(std::string_view raw)

@@ -43,6 +43,13 @@ bool ParseProfileInteger(std::string_view text, std::int32_t& value);
 // ASCII letters compared without case: names in the file are 8-bit text.
 bool SameProfileName(std::string_view a, std::string_view b);
 
+// Writes `bytes` to a temporary file beside `fileName`, flushes it to disk
+// and renames it over `fileName` (the target of `fileName`, when that is a
+// symbolic link), keeping the old file's permissions. Any failure removes
+// the temporary file, leaves the old file as it was and returns false. A
+// read-only old file is refused: the user marked it so to keep it.
+bool ReplaceFileAtomically(const std::string& fileName, std::string_view bytes);
+
 class TIniFile {
 public:
     // Reads `fileName`. A file that does not exist reads as empty; one that

@@ -3,6 +3,10 @@
 // (MIME, RFC 2045/2046, or UUencoded after the text).
 #include "smtp.h"
 
+#include "mime.h"
+#include "streams.h"
+#include "uucode.h"
+
 #include <functional>
 
 
@@ -88,9 +92,68 @@ private:
 
 std::string NewBoundary()
 {
-    // Replaced by the encoders' MakeBoundary once they are in place.
-    return "00000000";
+    return MakeBoundary();
 }
+
+namespace {
+
+// The name of an attachment in its headers: the part after the last "/".
+std::string HeaderFileName(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return Blanked(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// The inside of an RFC 2045 quoted-string: '"' and '\' escaped.
+std::string Quoted(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+bool IsTextType(std::string_view contentType)
+{
+    constexpr std::string_view Text = "TEXT/";
+    if (contentType.size() < Text.size())
+        return false;
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        char c = contentType[i];
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+        if (c != Text[i])
+            return false;
+    }
+    return true;
+}
+
+std::string LowerAZ(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return text;
+}
+
+// Points the component at the running encoder's Canceled flag for as long
+// as the encoder runs.
+class TRunningEncoder {
+public:
+    TRunningEncoder(bool*& slot, bool& canceled) : FSlot(slot) { FSlot = &canceled; }
+    ~TRunningEncoder() { FSlot = nullptr; }
+    TRunningEncoder(const TRunningEncoder&) = delete;
+    TRunningEncoder& operator=(const TRunningEncoder&) = delete;
+
+private:
+    bool*& FSlot;
+};
+
+} // namespace
 
 void TSMTP::CheckAddresses(bool senderOnly) const
 {
@@ -106,12 +169,112 @@ void TSMTP::CheckAddresses(bool senderOnly) const
 
 void TSMTP::EncodeBody()
 {
-    FMessageText.Assign(FBody);
+    if (FCharSet == csUSASCII) {
+        FMessageText.Assign(FBody);
+        return;
+    }
+    TMemoryStream stream;
+    for (std::string_view line : FBody) {
+        stream.Write(line);
+        stream.Write("\r\n");
+    }
+    stream.Seek(0);
+    TStrings text;
+    TQuotedPrintable encoder(stream, text);
+    encoder.ProcessMessages = [] { ProcessMessages(); };
+    encoder.Encode();
+    FMessageText = std::move(text);
 }
 
 void TSMTP::EncodeAttachments()
 {
     FHasAttachments = false;
+    if (FAttachments.Empty())
+        return;
+    FEncodedAttachments.clear();
+    SetStatus(msEncoding);
+    try {
+        for (std::size_t k = 0; k < FAttachments.Count(); ++k) {
+            const bool last = k + 1 == FAttachments.Count();
+            if (FEncoding == etMIME)
+                EncodeMIMEBlock(k, last);
+            else
+                EncodeUUBlock(k, last);
+        }
+        FHasAttachments = true;
+    } catch (const ECanceledError&) {
+        FEncodedAttachments.clear();
+        throw;
+    } catch (...) {
+        // The message goes out without its files, and says so.
+        FEncodedAttachments.clear();
+        FMessageText.Add("");
+        FMessageText.Add("**" + std::to_string(FAttachments.Count()) + " file(s) were attached to this");
+        FMessageText.Add("**message.  They could not be sent due to error during encoding");
+        FTransferFailed = true;
+    }
+}
+
+void TSMTP::EncodeMIMEBlock(std::size_t index, bool last)
+{
+    const std::string path(FAttachments[index]);
+    const std::string contentType = GetContentType(path);
+    const std::string name = Quoted(HeaderFileName(path));
+    TFileStream file(path);
+    auto block = std::make_unique<TEncodedBlock>();
+    bool canceled = false;
+    const bool text = IsTextType(contentType);
+    if (text) {
+        TQuotedPrintable encoder(file, block->Lines);
+        encoder.ProcessMessages = [] { ProcessMessages(); };
+        TRunningEncoder running(FEncoderCanceled, encoder.Canceled);
+        encoder.Encode();
+        canceled = encoder.Canceled;
+    } else {
+        TBase64 encoder(file, block->Lines);
+        encoder.ProcessMessages = [] { ProcessMessages(); };
+        encoder.OnProgress = [this](TProgressEncoder& sender) { SetProgress(sender.Progress); };
+        TRunningEncoder running(FEncoderCanceled, encoder.Canceled);
+        encoder.Encode();
+        canceled = encoder.Canceled;
+    }
+    if (canceled)
+        throw ECanceledError();
+    block->Head.Add("--" + FBoundary);
+    block->Head.Add("Content-Type: " + Blanked(contentType) + "; name=\"" + name + "\"");
+    if (text) {
+        block->Head.Add("Content-Transfer-Encoding: quoted-printable");
+    } else {
+        block->Head.Add("Content-Transfer-Encoding: base64");
+        block->Head.Add("Content-Disposition: attachment; filename=\"" + name + "\"");
+    }
+    block->Head.Add("");
+    block->Tail.Add("");
+    if (last)
+        block->Tail.Add("--" + FBoundary + "--");
+    FEncodedAttachments.push_back(std::move(block));
+}
+
+void TSMTP::EncodeUUBlock(std::size_t index, bool last)
+{
+    const std::string path(FAttachments[index]);
+    TFileStream file(path);
+    auto block = std::make_unique<TEncodedBlock>();
+    TUUCode encoder(file, block->Lines);
+    encoder.ProcessMessages = [] { ProcessMessages(); };
+    encoder.OnProgress = [this](TProgressEncoder& sender) { SetProgress(sender.Progress); };
+    {
+        TRunningEncoder running(FEncoderCanceled, encoder.Canceled);
+        encoder.Encode();
+    }
+    if (encoder.Canceled)
+        throw ECanceledError();
+    block->Head.Add("begin 600 " + LowerAZ(HeaderFileName(path)));
+    block->Tail.Add(TUUCode::FTable.substr(0, 1));
+    block->Tail.Add("end");
+    if (!last)
+        block->Tail.Add("");
+    FEncodedAttachments.push_back(std::move(block));
 }
 
 void TSMTP::SendHeaders()

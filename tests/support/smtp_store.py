@@ -41,8 +41,11 @@ async def serve(folder):
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     stop = loop.create_future()
     loop.add_signal_handler(signal.SIGTERM, lambda: stop.done() or stop.set_result(None))
-    loop.add_reader(sys.stdin.fileno(),
-                    lambda: (os.read(sys.stdin.fileno(), 4096) or stop.done() or stop.set_result(None)))
+    try:
+        loop.add_reader(sys.stdin.fileno(),
+                        lambda: (os.read(sys.stdin.fileno(), 4096) or stop.done() or stop.set_result(None)))
+    except OSError:
+        pass   # standard input is a file (e.g. /dev/null): SIGTERM stops us
     await stop
     server.close()
     await server.wait_closed()

@@ -7,6 +7,15 @@ int TProgressEncoder::Percent(std::uint64_t done, std::uint64_t total)
     return int(done * 100 / total);
 }
 
+void TPercentCounter::Advance()
+{
+    ++FPercent;
+    // done * 100 / total >= p + 1  <=>  done >= ceil((p + 1) * total / 100)
+    FNextAt = FTotal == 0 ? 0 : ((std::uint64_t(FPercent) + 1) * FTotal + 99) / 100;
+    if (FTotal == 0)
+        FPercent = 100;
+}
+
 std::uint64_t RemainingBytes(const TStream& stream)
 {
     const std::uint64_t size = stream.Size();

@@ -45,6 +45,27 @@ protected:
     TStrings& FOutput;
 };
 
+// TProgressEncoder::Percent for a count that only grows, without a division
+// per call: the count at which the next percent begins is worked out once
+// per percent.
+class TPercentCounter {
+public:
+    explicit TPercentCounter(std::uint64_t total) : FTotal(total) { Advance(); }
+    int Update(std::uint64_t done)
+    {
+        while (done >= FNextAt && FPercent < 100)
+            Advance();
+        return FPercent;
+    }
+
+private:
+    void Advance();
+
+    std::uint64_t FTotal;
+    std::uint64_t FNextAt = 0;   // first count of percent FPercent + 1
+    int FPercent = -1;
+};
+
 // Calls the pump through TPumpThrottle, but looks at the clock only after
 // every `ClockCheckBytes` of work, so that encoding a byte costs no system
 // call. The first piece of work always pumps once.

@@ -147,13 +147,43 @@ constexpr std::array<bool, 256> MustEscape = MakeEscapeTable();
 
 enum class TLineEnd { Hard, Soft };
 
-std::size_t CountEscapes(std::string_view text)
+// Eight bytes at a time: non-zero when any of them must be escaped (may
+// flag a byte falsely only when another one of the eight is flagged truly).
+constexpr std::uint64_t EachByte = 0x0101010101010101u;
+constexpr std::uint64_t HighBits = 0x8080808080808080u;
+
+std::uint64_t LoadWord(const char* bytes)
 {
-    std::size_t count = 0;
-    for (unsigned char c : text)
-        count += MustEscape[c];
-    return count;
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
 }
+
+bool AnyToEscape(std::uint64_t x)
+{
+    const std::uint64_t control = (x - EachByte * 0x20) & ~x;      // below 0x20
+    const std::uint64_t equals = x ^ (EachByte * '=');
+    const std::uint64_t isEquals = (equals - EachByte) & ~equals;  // "="
+    return ((control | isEquals | x) & HighBits) != 0;             // x: 0x80..0xFF
+}
+
+// The text of every byte, padded to four characters for whole-word
+// stores, with its length in the last one: the byte itself or its escape.
+constexpr std::array<std::array<char, 4>, 256> MakeEscapeTexts()
+{
+    std::array<std::array<char, 4>, 256> texts{};
+    for (int b = 0; b < 256; ++b) {
+        if (MustEscape[b])
+            texts[b] = {'=', HexDigits[b >> 4], HexDigits[b & 15], 3};
+        else
+            texts[b] = {char(b), 0, 0, 1};
+    }
+    return texts;
+}
+constexpr std::array<std::array<char, 4>, 256> EscapeTexts = MakeEscapeTexts();
+
+// Room that WriteEscaped may write past the end of its result.
+constexpr std::size_t EscapeSlack = 4;
 
 char* WriteEscape(unsigned char c, char* out)
 {
@@ -163,19 +193,31 @@ char* WriteEscape(unsigned char c, char* out)
     return out + 3;
 }
 
-char* WriteEscaped(std::string_view text, std::size_t escapes, char* out)
+char* WriteEscapedBytes(const char* bytes, std::size_t count, char* out)
 {
-    if (escapes == 0) {
-        std::memcpy(out, text.data(), text.size());
-        return out + text.size();
-    }
-    for (unsigned char c : text) {
-        if (MustEscape[c])
-            out = WriteEscape(c, out);
-        else
-            *out++ = char(c);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto& text = EscapeTexts[static_cast<unsigned char>(bytes[i])];
+        std::memcpy(out, text.data(), 4);
+        out += text[3];
     }
     return out;
+}
+
+// Writes `text` escaped to `out`, which holds 3 * size + EscapeSlack bytes;
+// returns the end of what was written.
+char* WriteEscaped(std::string_view text, char* out)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        const std::uint64_t word = LoadWord(text.data() + i);
+        if (AnyToEscape(word)) {
+            out = WriteEscapedBytes(text.data() + i, 8, out);
+        } else {
+            std::memcpy(out, &word, 8);
+            out += 8;
+        }
+    }
+    return WriteEscapedBytes(text.data() + i, text.size() - i, out);
 }
 
 // One encoded line: the escaped piece, then "=" for a soft break; a space
@@ -185,13 +227,20 @@ void AppendPiece(std::string_view piece, bool softBreak, TStrings& out)
     const bool spaceAtEnd = !softBreak && !piece.empty() && piece.back() == ' ';
     if (spaceAtEnd)
         piece.remove_suffix(1);
-    const std::size_t escapes = CountEscapes(piece);
-    const std::size_t length = piece.size() + 2 * escapes + (spaceAtEnd ? 3 : 0) + (softBreak ? 1 : 0);
-    char* p = WriteEscaped(piece, escapes, out.AddUninitialized(length));
+    char local[3 * TQuotedPrintable::WrapWidth + EscapeSlack + 4];
+    std::string large;
+    char* buffer = local;
+    if (piece.size() > TQuotedPrintable::WrapWidth) {
+        large.resize(3 * piece.size() + EscapeSlack + 4);
+        buffer = large.data();
+    }
+    char* end = WriteEscaped(piece, buffer);
     if (spaceAtEnd)
-        p = WriteEscape(' ', p);
+        end = WriteEscape(' ', end);
     if (softBreak)
-        *p = '=';
+        *end++ = '=';
+    const auto length = std::size_t(end - buffer);
+    std::memcpy(out.AddUninitialized(length), buffer, length);
 }
 
 // Where a piece starting at `start` ends: just before the last space at
@@ -255,11 +304,8 @@ void TQuotedPrintable::WrapLine(std::string_view line, std::size_t width, TStrin
 
 void TQuotedPrintable::EscapeLine(std::string& piece)
 {
-    const std::size_t escapes = CountEscapes(piece);
-    if (escapes == 0)
-        return;
-    std::string escaped(piece.size() + 2 * escapes, '\0');
-    WriteEscaped(piece, escapes, escaped.data());
+    std::string escaped(3 * piece.size() + EscapeSlack, '\0');
+    escaped.resize(std::size_t(WriteEscaped(piece, escaped.data()) - escaped.data()));
     piece = std::move(escaped);
 }
 

@@ -78,10 +78,11 @@ void TUUCode::EncodeBlocks()
     TBlock block{};   // the last block read; its tail fills a short block
     TEncoderPump pump(ProcessMessages);
     std::uint64_t consumed = 0;
+    TPercentCounter percent(expected);
     auto emit = [&](const std::uint8_t* start, std::size_t count) {
         WriteLine(start, count, FOutput.AddUninitialized(LineLength(count)));
         consumed += count;
-        Progress = Percent(consumed, expected);
+        Progress = percent.Update(consumed);
         DoProgress();
         pump.Worked(count);
     };

@@ -1,0 +1,242 @@
+#include "mesgdlg.h"
+
+#include "dialogs.h"
+#include "msgbox.h"
+#include "profile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStringDecoder>
+#include <QTextDocument>
+#include <QVBoxLayout>
+
+namespace {
+constexpr const char* kAllFilesFirst = "All files (*.*)|*.*|Text files (*.txt)|*.txt";
+constexpr const char* kTextFilesFirst = "Text files (*.txt)|*.txt|All files (*.*)|*.*";
+
+template <typename T, typename... Args>
+T* Named(const char* name, Args&&... args)
+{
+    T* widget = new T(std::forward<Args>(args)...);
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+// A typed name without extension gets ".txt", as the save chooser does.
+QString WithDefaultSuffix(const QString& path, const QString& suffix)
+{
+    if (suffix.isEmpty() || QFileInfo(path).fileName().contains(QLatin1Char('.')))
+        return path;
+    return path + QLatin1Char('.') + suffix;
+}
+}
+
+std::string LineBreaksToCrLf(std::string_view bytes)
+{
+    std::string text;
+    text.reserve(bytes.size() + bytes.size() / 32);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '\r') {
+            text += "\r\n";
+            if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
+                ++i;
+        } else if (c == '\n') {
+            text += "\r\n";
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+QString DecodeFileText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLatin1(bytes);
+}
+
+TMsgDlg::TMsgDlg(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("MsgDlg"));
+    setWindowTitle(QStringLiteral("Message To Send"));
+    // A fixed dialog frame; the desktop's dialog font stands in for the
+    // form's 8-point "MS Sans Serif".
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+
+    Bevel1 = Named<QFrame>("Bevel1");
+    Bevel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Label1 = Named<QLabel>("Label1", QStringLiteral("Subject:"));
+    txtSubject = Named<QLineEdit>("txtSubject");
+    txtText = Named<QPlainTextEdit>("txtText");
+    // Both scroll bars, no word wrap; Enter starts a new line and Tab moves
+    // on to the next control.
+    txtText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtText->setTabChangesFocus(true);
+    Button1 = Named<QPushButton>("Button1", QStringLiteral("&Open..."));
+    Button2 = Named<QPushButton>("Button2", QStringLiteral("&Save As..."));
+    OKBtn = Named<QPushButton>("OKBtn", QStringLiteral("OK"));
+    CancelBtn = Named<QPushButton>("CancelBtn", QStringLiteral("Cancel"));
+    OKBtn->setDefault(true);
+    LayOut();
+
+    // OK comes first, so Enter at once accepts the dialog as it was filled.
+    setTabOrder(OKBtn, CancelBtn);
+    setTabOrder(CancelBtn, txtSubject);
+    setTabOrder(txtSubject, txtText);
+    setTabOrder(txtText, Button1);
+    setTabOrder(Button1, Button2);
+    OKBtn->setFocus();
+
+    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Button1, &QPushButton::clicked, this, &TMsgDlg::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TMsgDlg::Button2Click);
+}
+
+void TMsgDlg::LayOut()
+{
+    auto* subject = new QHBoxLayout;
+    subject->addWidget(Label1);
+    subject->addWidget(txtSubject, 1);
+    auto* fileButtons = new QHBoxLayout;
+    fileButtons->addWidget(Button1);
+    fileButtons->addWidget(Button2);
+    fileButtons->addStretch();
+    auto* upper = new QVBoxLayout(Bevel1);
+    upper->addLayout(subject);
+    upper->addWidget(txtText, 1);
+    upper->addLayout(fileButtons);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(OKBtn);
+    buttons->addWidget(CancelBtn);
+    auto* main = new QVBoxLayout(this);
+    main->addWidget(Bevel1, 1);
+    main->addLayout(buttons);
+    main->setSizeConstraint(QLayout::SetFixedSize);
+    txtText->setFixedSize(375, 196);
+}
+
+void TMsgDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+namespace {
+// The box's text with every line end as "\n" (a paragraph or a line
+// separator each ends a line). Raw text keeps non-breaking spaces.
+QString BoxText(const QPlainTextEdit& box)
+{
+    QString text = box.document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    return text;
+}
+}
+
+QStringList TMsgDlg::Lines() const
+{
+    const QString text = BoxText(*txtText);
+    if (text.isEmpty())
+        return {};
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+void TMsgDlg::SetLines(const QStringList& lines)
+{
+    QString text = lines.join(QLatin1Char('\n'));
+    // A last line that is empty needs its own line end to be seen.
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        text += QLatin1Char('\n');
+    txtText->setPlainText(text);
+}
+
+QByteArray TMsgDlg::TextBytes() const
+{
+    return BoxText(*txtText).replace(QLatin1Char('\n'), QLatin1String("\r\n")).toUtf8();
+}
+
+bool TMsgDlg::LoadFromFile(const QString& path)
+{
+    const std::string cannotOpen = "Cannot open file " + path.toStdString();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ShowStandardError(cannotOpen);
+        return false;
+    }
+    if (std::uint64_t(file.size()) > kMemoCapacity) {
+        ShowStandardError("Text exceeds memo capacity");
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        ShowStandardError(cannotOpen);
+        return false;
+    }
+    const std::string text = LineBreaksToCrLf(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    if (text.size() > kMemoCapacity) {
+        ShowStandardError("Text exceeds memo capacity");
+        return false;
+    }
+    const QString decoded = DecodeFileText(QByteArray::fromRawData(text.data(), qsizetype(text.size())));
+    txtText->setPlainText(QString(decoded).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    return true;
+}
+
+bool TMsgDlg::SaveToFile(const QString& path)
+{
+    // Written through a temporary file, so a failed save does not destroy
+    // the file it was to replace.
+    const QByteArray bytes = TextBytes();
+    if (!ReplaceFileAtomically(path.toStdString(), std::string_view(bytes.constData(), std::size_t(bytes.size())))) {
+        ShowStandardError("Cannot create file " + path.toStdString());
+        return false;
+    }
+    return true;
+}
+
+void TMsgDlg::Button1Click()
+{
+    TFileChooser chooser;
+    chooser.ChooserKind = TFileChooser::Open;
+    chooser.Title = QStringLiteral("Select text file...");
+    chooser.Filter = QLatin1String(kAllFilesFirst);
+    chooser.InitialDir = QStringLiteral(".");
+    chooser.MustExist = true;
+    if (const auto chosen = ChooseFile(this, chooser))
+        LoadFromFile(*chosen);
+}
+
+void TMsgDlg::Button2Click()
+{
+    TFileChooser chooser;
+    chooser.ChooserKind = TFileChooser::Save;
+    chooser.Title = QStringLiteral("Save as text file...");
+    chooser.Filter = QLatin1String(kTextFilesFirst);
+    chooser.InitialDir = QStringLiteral(".");
+    chooser.DefaultSuffix = QStringLiteral("txt");
+    chooser.MustExist = false;
+    chooser.ConfirmOverwrite = true;
+    if (const auto chosen = ChooseFile(this, chooser))
+        SaveToFile(WithDefaultSuffix(*chosen, chooser.DefaultSuffix));
+}

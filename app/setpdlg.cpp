@@ -1,0 +1,360 @@
+#include "setpdlg.h"
+
+#include "dialogs.h"
+#include "mailbase.h"
+#include "readme.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <limits>
+
+namespace {
+constexpr int kMaxPort = std::numeric_limits<std::uint16_t>::max();
+
+template <typename T, typename... Args>
+T* Named(const char* name, Args&&... args)
+{
+    T* widget = new T(std::forward<Args>(args)...);
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QLabel* RightLabel(const char* name, const QString& text)
+{
+    QLabel* label = Named<QLabel>(name, text);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+QString FromStd(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+}
+
+// ---- TSpinEdit -----------------------------------------------------------
+
+TSpinEdit::TSpinEdit(QWidget* parent) : QAbstractSpinBox(parent)
+{
+    setAccelerated(true);
+    SetValue(0);
+}
+
+bool TSpinEdit::Accepts(QChar c)
+{
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+') || c == QLatin1Char('-')
+        || QLocale().decimalPoint() == QString(c);
+}
+
+int TSpinEdit::Value() const
+{
+    bool ok = false;
+    const int value = text().toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+void TSpinEdit::SetValue(int value)
+{
+    SetText(QString::number(value));
+}
+
+void TSpinEdit::SetText(const QString& text)
+{
+    lineEdit()->setText(text);
+}
+
+QValidator::State TSpinEdit::validate(QString& input, int&) const
+{
+    for (const QChar c : input)
+        if (!Accepts(c))
+            return QValidator::Invalid;
+    // Whatever it holds counts: a text that is not a number reads as 0.
+    return QValidator::Acceptable;
+}
+
+void TSpinEdit::stepBy(int steps)
+{
+    const long long next = (long long)Value() + steps;
+    constexpr long long kLow = std::numeric_limits<int>::min();
+    constexpr long long kHigh = std::numeric_limits<int>::max();
+    SetValue(int(next < kLow ? kLow : (next > kHigh ? kHigh : next)));
+    selectAll();
+}
+
+QAbstractSpinBox::StepEnabled TSpinEdit::stepEnabled() const
+{
+    return StepUpEnabled | StepDownEnabled;
+}
+
+void TSpinEdit::keyPressEvent(QKeyEvent* event)
+{
+    const QString typed = event->text();
+    const bool printable = !typed.isEmpty() && typed.at(0).isPrint();
+    if (printable && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        for (const QChar c : typed) {
+            if (!Accepts(c)) {
+                QApplication::beep();
+                event->accept();
+                return;
+            }
+        }
+    }
+    QAbstractSpinBox::keyPressEvent(event);
+}
+
+// ---- TRadioGroup ---------------------------------------------------------
+
+TRadioGroup::TRadioGroup(const QString& name, const QString& caption, const QStringList& items, QWidget* parent)
+    : QGroupBox(caption, parent), FButtons(new QButtonGroup(this)), FGrid(new QGridLayout(this))
+{
+    setObjectName(name);
+    for (int i = 0; i < items.size(); ++i) {
+        auto* item = new QRadioButton(items[i], this);
+        item->setObjectName(QStringLiteral("%1_item%2").arg(objectName()).arg(i));
+        FButtons->addButton(item, i);
+        FGrid->addWidget(item, i, 0);
+        FItems.push_back(item);
+    }
+    FGrid->setColumnStretch(1, 1);
+}
+
+int TRadioGroup::ItemIndex() const
+{
+    return FButtons->checkedId();
+}
+
+void TRadioGroup::SetItemIndex(int index)
+{
+    if (index >= 0 && index < Count()) {
+        FItems[std::size_t(index)]->setChecked(true);
+        return;
+    }
+    // No item may be shown for this index: none is chosen.
+    FButtons->setExclusive(false);
+    for (QRadioButton* item : FItems)
+        item->setChecked(false);
+    FButtons->setExclusive(true);
+}
+
+// ---- TSetupDlg -----------------------------------------------------------
+
+TSetupDlg::TSetupDlg(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("SetupDlg"));
+    setWindowTitle(QStringLiteral("Setup..."));
+    // A fixed dialog frame: no resizing, no minimise or maximise box. The
+    // form's 8-point "MS Sans Serif" does not exist here; the desktop's
+    // dialog font is used instead.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    CreateControls();
+    LayOut();
+    SetTabOrder();
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Button3, &QPushButton::clicked, this, &TSetupDlg::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TSetupDlg::Button4Click);
+}
+
+void TSetupDlg::CreateControls()
+{
+    Label1 = RightLabel("Label1", QStringLiteral("SMTP server:"));
+    ServerEdit = Named<QLineEdit>("ServerEdit");
+    Label8 = Named<QLabel>("Label8", QStringLiteral("Port:"));
+    spnPort = Named<TSpinEdit>("spnPort");
+    Label2 = RightLabel("Label2", QStringLiteral("From email:"));
+    UserAddressEdit = Named<QLineEdit>("UserAddressEdit");
+    Label3 = RightLabel("Label3", QStringLiteral("From name:"));
+    UserNameEdit = Named<QLineEdit>("UserNameEdit");
+    Label4 = RightLabel("Label4", QStringLiteral("Log file name:"));
+    LogFileNameEdit = Named<QLineEdit>("LogFileNameEdit");
+    Label5 = RightLabel("Label5", QStringLiteral("Encoding:"));
+    EncodeComboBox = Named<QComboBox>("EncodeComboBox");
+    EncodeComboBox->addItems({QStringLiteral("UUEncode"), QStringLiteral("MIME")});
+    Label6 = RightLabel("Label6", QStringLiteral("Character set:"));
+    CharSetComboBox = Named<QComboBox>("CharSetComboBox");
+    CharSetComboBox->addItems({QStringLiteral("US-ASCII"), QStringLiteral("ISO-8859-1")});
+    chkUseDomainAddress = Named<QCheckBox>("chkUseDomainAddress", QStringLiteral("Use domain with server"));
+    chkUseBCC = Named<QCheckBox>("chkUseBCC", QStringLiteral("Use blind carbon copy"));
+    chkShowSuccess = Named<QCheckBox>("chkShowSuccess", QStringLiteral("Show result of transfer"));
+    chkoneFilePerMsg = Named<QCheckBox>("chkoneFilePerMsg", QStringLiteral("Send one file per message"));
+    Label7 = RightLabel("Label7", QStringLiteral("Time-out:"));
+    spnTimeOut = Named<TSpinEdit>("spnTimeOut");
+    Label9 = Named<QLabel>("Label9", QStringLiteral("seconds"));
+    radMsgText = new TRadioGroup(QStringLiteral("radMsgText"), QStringLiteral("Standard message text"),
+        QStringList{QStringLiteral("Prompt for message text"), QStringLiteral("Use file for text:")});
+    txtMsgTextFile = Named<QLineEdit>("txtMsgTextFile");
+    Button3 = Named<QPushButton>("Button3", QStringLiteral("Browse..."));
+    radMsgSubject = new TRadioGroup(QStringLiteral("radMsgSubject"), QStringLiteral("Standard message subject"),
+        QStringList{QStringLiteral("Prompt for message subject"), QStringLiteral("Use attachment filename(s)"),
+                    QStringLiteral("Use text:")});
+    txtMsgSubjectDef = Named<QLineEdit>("txtMsgSubjectDef");
+    Button4 = Named<QPushButton>("Button4", QStringLiteral("&Help"));
+    Button1 = Named<QPushButton>("Button1", QStringLiteral("OK"));
+    Button2 = Named<QPushButton>("Button2", QStringLiteral("Cancel"));
+    Button1->setDefault(true);
+}
+
+void TSetupDlg::LayOut()
+{
+    // Columns: labels, the narrow fields, the check boxes, "Port:", the port.
+    auto* grid = new QGridLayout;
+    grid->addWidget(Label1, 0, 0);
+    grid->addWidget(ServerEdit, 0, 1, 1, 2);
+    grid->addWidget(Label8, 0, 3);
+    grid->addWidget(spnPort, 0, 4);
+    grid->addWidget(Label2, 1, 0);
+    grid->addWidget(UserAddressEdit, 1, 1, 1, 4);
+    grid->addWidget(Label3, 2, 0);
+    grid->addWidget(UserNameEdit, 2, 1, 1, 4);
+    grid->addWidget(Label4, 3, 0);
+    grid->addWidget(LogFileNameEdit, 3, 1, 1, 4);
+    grid->addWidget(Label5, 4, 0);
+    grid->addWidget(EncodeComboBox, 4, 1);
+    grid->addWidget(chkUseDomainAddress, 4, 2, 1, 3);
+    grid->addWidget(Label6, 5, 0);
+    grid->addWidget(CharSetComboBox, 5, 1);
+    grid->addWidget(chkUseBCC, 5, 2, 1, 3);
+    auto* timeOut = new QHBoxLayout;
+    timeOut->addWidget(spnTimeOut);
+    timeOut->addWidget(Label9);
+    timeOut->addStretch();
+    grid->addWidget(chkShowSuccess, 6, 2, 1, 3);
+    grid->addWidget(Label7, 7, 0);
+    grid->addLayout(timeOut, 7, 1);
+    grid->addWidget(chkoneFilePerMsg, 7, 2, 1, 3);
+    grid->setColumnStretch(2, 1);
+    spnPort->setMinimumWidth(60);
+    spnTimeOut->setMinimumWidth(50);
+
+    // The file-name and subject edits sit beside their radio items.
+    radMsgText->Grid()->addWidget(txtMsgTextFile, 1, 1);
+    radMsgText->Grid()->addWidget(Button3, 1, 2);
+    radMsgSubject->Grid()->addWidget(txtMsgSubjectDef, 2, 1, 1, 2);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Button4);
+    buttons->addStretch();
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+
+    auto* main = new QVBoxLayout(this);
+    main->addLayout(grid);
+    main->addWidget(radMsgText);
+    main->addWidget(radMsgSubject);
+    main->addLayout(buttons);
+    main->setSizeConstraint(QLayout::SetFixedSize);
+    setMinimumWidth(363);
+}
+
+void TSetupDlg::SetTabOrder()
+{
+    std::vector<QWidget*> order = {ServerEdit, UserAddressEdit, UserNameEdit, LogFileNameEdit,
+                                   EncodeComboBox, CharSetComboBox, Button1, Button2, chkShowSuccess,
+                                   txtMsgTextFile, Button3};
+    for (int i = 0; i < radMsgText->Count(); ++i)
+        order.push_back(radMsgText->Item(i));
+    for (int i = 0; i < radMsgSubject->Count(); ++i)
+        order.push_back(radMsgSubject->Item(i));
+    order.insert(order.end(), {txtMsgSubjectDef, chkUseBCC, spnPort, spnTimeOut, chkUseDomainAddress,
+                               chkoneFilePerMsg, Button4});
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    ServerEdit->setFocus();
+}
+
+void TSetupDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TSetupDlg::Fill(const TSMTP& mailer, const TRunSettings& run)
+{
+    spnPort->SetValue(mailer.DefaultPort());
+    spnTimeOut->SetValue(mailer.TimeOut());
+    chkUseDomainAddress->setChecked(mailer.UseDomainAddress());
+    chkUseBCC->setChecked(run.UseBCC);
+    chkShowSuccess->setChecked(mailer.ShowResult());
+    chkoneFilePerMsg->setChecked(run.OneFilePerMsg);
+    txtMsgTextFile->setText(FromStd(run.MsgTextFile));
+    radMsgText->SetItemIndex(run.MsgText);
+    txtMsgSubjectDef->setText(FromStd(run.MsgSubjectDef));
+    radMsgSubject->SetItemIndex(run.MsgSubject);
+    ServerEdit->setText(FromStd(mailer.Server()));
+    const auto [address, name] = SplitAddress(mailer.From());
+    UserAddressEdit->setText(FromStd(address));
+    UserNameEdit->setText(FromStd(name));
+    LogFileNameEdit->setText(FromStd(mailer.LogFileName()));
+    EncodeComboBox->setCurrentIndex(mailer.Encoding());
+    CharSetComboBox->setCurrentIndex(mailer.CharSet());
+}
+
+// The boxes do not refuse what they cannot store: a port outside 0..65535,
+// a time-out of 0 or less, or a radio group with no item chosen keeps the
+// setting it had, instead of wrapping to some other port or timing out at
+// once.
+void TSetupDlg::CopyBack(TSMTP& mailer, TRunSettings& run) const
+{
+    const int port = spnPort->Value();
+    if (port >= 0 && port <= kMaxPort)
+        mailer.SetDefaultPort(std::uint16_t(port));
+    if (spnTimeOut->Value() > 0)
+        mailer.SetTimeOut(spnTimeOut->Value());
+    mailer.SetUseDomainAddress(chkUseDomainAddress->isChecked());
+    run.UseBCC = chkUseBCC->isChecked();
+    mailer.SetShowResult(chkShowSuccess->isChecked());
+    run.OneFilePerMsg = chkoneFilePerMsg->isChecked();
+    run.MsgTextFile = txtMsgTextFile->text().toStdString();
+    if (radMsgText->ItemIndex() >= 0)
+        run.MsgText = radMsgText->ItemIndex();
+    run.MsgSubjectDef = txtMsgSubjectDef->text().toStdString();
+    if (radMsgSubject->ItemIndex() >= 0)
+        run.MsgSubject = radMsgSubject->ItemIndex();
+    mailer.SetServer(ServerEdit->text().toStdString());
+    mailer.SetFrom(JoinAddress(UserAddressEdit->text().toStdString(), UserNameEdit->text().toStdString()));
+    mailer.SetLogFileName(LogFileNameEdit->text().toStdString());
+    // Encoding first: UUencode forces US-ASCII, and a character set is
+    // taken only with MIME.
+    mailer.SetEncoding(TEncoding(EncodeComboBox->currentIndex()));
+    mailer.SetCharSet(TCharSet(CharSetComboBox->currentIndex()));
+}
+
+void TSetupDlg::Button3Click()
+{
+    TFileChooser chooser;
+    chooser.ChooserKind = TFileChooser::Open;
+    chooser.Title = QStringLiteral("Select text file...");
+    chooser.Filter = QStringLiteral("All files (*.*)|*.*|Text files (*.txt)|*.txt");
+    chooser.InitialDir = QStringLiteral(".");
+    chooser.MustExist = true;
+    if (const auto chosen = ChooseFile(this, chooser))
+        txtMsgTextFile->setText(*chosen);
+}
+
+void TSetupDlg::Button4Click()
+{
+    ShowReadme();
+    reject();
+}
+
+void ShowSetup(QWidget* parent, TSMTP& mailer, TRunSettings& run)
+{
+    TSetupDlg dialog(parent);
+    dialog.Fill(mailer, run);
+    if (ExecDialog(dialog) == QDialog::Accepted)
+        dialog.CopyBack(mailer, run);
+}

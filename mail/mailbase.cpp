@@ -17,6 +17,7 @@
 #include <fstream>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -341,6 +342,10 @@ void TMailBase::CreateSocket()
     FSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (FSocket < 0)
         throw ESocketError(WinsockErrorText(WinsockErrorFromErrno(errno)));
+    // Commands and header lines go out one short write each; without this
+    // each would wait for the server's delayed acknowledgement of the last.
+    const int on = 1;
+    ::setsockopt(FSocket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 // ---- connection ------------------------------------------------------------

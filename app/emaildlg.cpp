@@ -15,6 +15,9 @@
 #include <stdexcept>
 
 namespace {
+// The entry's width on the form, at 96 pixels per inch: room for a long address.
+constexpr int kEntryWidth = 194;
+
 template <typename T, typename... Args>
 T* Named(const char* name, Args&&... args)
 {
@@ -54,7 +57,7 @@ TAddressDlg::TAddressDlg(QWidget* parent) : QDialog(parent)
     main->addLayout(entry);
     main->addLayout(buttons);
     main->setSizeConstraint(QLayout::SetFixedSize);
-    txtEmail->setMinimumWidth(194);
+    txtEmail->setMinimumWidth(kEntryWidth);
 
     setTabOrder(txtEmail, OKBtn);
     setTabOrder(OKBtn, CancelBtn);

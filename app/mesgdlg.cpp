@@ -20,6 +20,9 @@
 #include <QVBoxLayout>
 
 namespace {
+// The text box's size on the form, at 96 pixels per inch.
+constexpr int kTextBoxWidth = 375;
+constexpr int kTextBoxHeight = 196;
 constexpr const char* kAllFilesFirst = "All files (*.*)|*.*|Text files (*.txt)|*.txt";
 constexpr const char* kTextFilesFirst = "Text files (*.txt)|*.txt|All files (*.*)|*.*";
 
@@ -129,7 +132,7 @@ void TMsgDlg::LayOut()
     main->addWidget(Bevel1, 1);
     main->addLayout(buttons);
     main->setSizeConstraint(QLayout::SetFixedSize);
-    txtText->setFixedSize(375, 196);
+    txtText->setFixedSize(kTextBoxWidth, kTextBoxHeight);
 }
 
 void TMsgDlg::showEvent(QShowEvent* event)

@@ -23,6 +23,10 @@
 
 namespace {
 constexpr int kMaxPort = std::numeric_limits<std::uint16_t>::max();
+// The form's proportions at 96 pixels per inch: its client width, and a spin
+// box wide enough for a five-digit port.
+constexpr int kFormWidth = 363;
+constexpr int kSpinWidth = 60;
 
 template <typename T, typename... Args>
 T* Named(const char* name, Args&&... args)
@@ -118,17 +122,35 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event)
 // ---- TRadioGroup ---------------------------------------------------------
 
 TRadioGroup::TRadioGroup(const QString& name, const QString& caption, const QStringList& items, QWidget* parent)
-    : QGroupBox(caption, parent), FButtons(new QButtonGroup(this)), FGrid(new QGridLayout(this))
+    : QGroupBox(caption, parent), FButtons(new QButtonGroup(this))
 {
     setObjectName(name);
+    auto* rows = new QVBoxLayout(this);
     for (int i = 0; i < items.size(); ++i) {
         auto* item = new QRadioButton(items[i], this);
-        item->setObjectName(QStringLiteral("%1_item%2").arg(objectName()).arg(i));
+        item->setObjectName(QStringLiteral("%1_item%2").arg(name).arg(i));
         FButtons->addButton(item, i);
-        FGrid->addWidget(item, i, 0);
+        auto* row = new QHBoxLayout;
+        row->addWidget(item);
+        row->addStretch(1);
+        rows->addLayout(row);
         FItems.push_back(item);
+        FRows.push_back(row);
+        FRowStretched.push_back(false);
     }
-    FGrid->setColumnStretch(1, 1);
+}
+
+void TRadioGroup::AddBeside(int index, QWidget* widget, int stretch)
+{
+    QHBoxLayout* row = FRows.at(std::size_t(index));
+    if (stretch > 0 && !FRowStretched[std::size_t(index)]) {
+        // The widget takes the room the trailing stretch held.
+        delete row->takeAt(row->count() - 1);
+        FRowStretched[std::size_t(index)] = true;
+        row->addWidget(widget, stretch);
+        return;
+    }
+    row->insertWidget(FRowStretched[std::size_t(index)] ? row->count() : row->count() - 1, widget, stretch);
 }
 
 int TRadioGroup::ItemIndex() const
@@ -170,6 +192,12 @@ TSetupDlg::TSetupDlg(QWidget* parent) : QDialog(parent)
 
 void TSetupDlg::CreateControls()
 {
+    CreateEdits();
+    CreateOptions();
+}
+
+void TSetupDlg::CreateEdits()
+{
     Label1 = RightLabel("Label1", QStringLiteral("SMTP server:"));
     ServerEdit = Named<QLineEdit>("ServerEdit");
     Label8 = Named<QLabel>("Label8", QStringLiteral("Port:"));
@@ -186,13 +214,17 @@ void TSetupDlg::CreateControls()
     Label6 = RightLabel("Label6", QStringLiteral("Character set:"));
     CharSetComboBox = Named<QComboBox>("CharSetComboBox");
     CharSetComboBox->addItems({QStringLiteral("US-ASCII"), QStringLiteral("ISO-8859-1")});
+    Label7 = RightLabel("Label7", QStringLiteral("Time-out:"));
+    spnTimeOut = Named<TSpinEdit>("spnTimeOut");
+    Label9 = Named<QLabel>("Label9", QStringLiteral("seconds"));
+}
+
+void TSetupDlg::CreateOptions()
+{
     chkUseDomainAddress = Named<QCheckBox>("chkUseDomainAddress", QStringLiteral("Use domain with server"));
     chkUseBCC = Named<QCheckBox>("chkUseBCC", QStringLiteral("Use blind carbon copy"));
     chkShowSuccess = Named<QCheckBox>("chkShowSuccess", QStringLiteral("Show result of transfer"));
     chkoneFilePerMsg = Named<QCheckBox>("chkoneFilePerMsg", QStringLiteral("Send one file per message"));
-    Label7 = RightLabel("Label7", QStringLiteral("Time-out:"));
-    spnTimeOut = Named<TSpinEdit>("spnTimeOut");
-    Label9 = Named<QLabel>("Label9", QStringLiteral("seconds"));
     radMsgText = new TRadioGroup(QStringLiteral("radMsgText"), QStringLiteral("Standard message text"),
         QStringList{QStringLiteral("Prompt for message text"), QStringLiteral("Use file for text:")});
     txtMsgTextFile = Named<QLineEdit>("txtMsgTextFile");
@@ -207,7 +239,7 @@ void TSetupDlg::CreateControls()
     Button1->setDefault(true);
 }
 
-void TSetupDlg::LayOut()
+QGridLayout* TSetupDlg::FieldGrid()
 {
     // Columns: labels, the narrow fields, the check boxes, "Port:", the port.
     auto* grid = new QGridLayout;
@@ -236,13 +268,17 @@ void TSetupDlg::LayOut()
     grid->addLayout(timeOut, 7, 1);
     grid->addWidget(chkoneFilePerMsg, 7, 2, 1, 3);
     grid->setColumnStretch(2, 1);
-    spnPort->setMinimumWidth(60);
-    spnTimeOut->setMinimumWidth(50);
+    spnPort->setMinimumWidth(kSpinWidth);
+    spnTimeOut->setMinimumWidth(kSpinWidth);
+    return grid;
+}
 
+void TSetupDlg::LayOut()
+{
     // The file-name and subject edits sit beside their radio items.
-    radMsgText->Grid()->addWidget(txtMsgTextFile, 1, 1);
-    radMsgText->Grid()->addWidget(Button3, 1, 2);
-    radMsgSubject->Grid()->addWidget(txtMsgSubjectDef, 2, 1, 1, 2);
+    radMsgText->AddBeside(1, txtMsgTextFile, 1);
+    radMsgText->AddBeside(1, Button3);
+    radMsgSubject->AddBeside(2, txtMsgSubjectDef, 1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Button4);
@@ -251,12 +287,12 @@ void TSetupDlg::LayOut()
     buttons->addWidget(Button2);
 
     auto* main = new QVBoxLayout(this);
-    main->addLayout(grid);
+    main->addLayout(FieldGrid());
     main->addWidget(radMsgText);
     main->addWidget(radMsgSubject);
     main->addLayout(buttons);
     main->setSizeConstraint(QLayout::SetFixedSize);
-    setMinimumWidth(363);
+    setMinimumWidth(kFormWidth);
 }
 
 void TSetupDlg::SetTabOrder()

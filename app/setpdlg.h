@@ -15,6 +15,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -58,14 +59,16 @@ public:
     void SetItemIndex(int index);
     QRadioButton* Item(int index) const { return FItems.at(std::size_t(index)); }
     int Count() const { return int(FItems.size()); }
-    // The group's grid: item i sits in row i, column 0, so an edit can be
-    // placed beside an item.
-    QGridLayout* Grid() const { return FGrid; }
+    // Places `widget` on the row of item `index`, right after the item's
+    // text (an edit that belongs to that choice); a stretch above 0 lets it
+    // take the rest of the row.
+    void AddBeside(int index, QWidget* widget, int stretch = 0);
 
 private:
     QButtonGroup* FButtons;
-    QGridLayout* FGrid;
     std::vector<QRadioButton*> FItems;
+    std::vector<QHBoxLayout*> FRows;
+    std::vector<bool> FRowStretched;
 };
 
 class TSetupDlg : public QDialog {
@@ -114,6 +117,9 @@ protected:
 
 private:
     void CreateControls();
+    void CreateEdits();
+    void CreateOptions();
+    QGridLayout* FieldGrid();
     void LayOut();
     void SetTabOrder();
     void Button3Click();

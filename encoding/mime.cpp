@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr TPairTable Base64Pairs(TBase64::Alphabet);
+constexpr TPairTable Base64Pairs(TBase64::Alphabet, TSixBitAlphabet::Base64);
 
 // Input read at once: about 114 KiB, whole lines, so that reads are few and
 // the buffer stays in the cache.

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr TPairTable UUPairs(TUUCode::FTable);
+constexpr TPairTable UUPairs(TUUCode::FTable, TSixBitAlphabet::UU);
 
 // Blocks read from the stream at once: about 180 KiB, so that reads are few
 // and the buffer stays in the cache.

@@ -187,11 +187,9 @@ bool TMsgDlg::LoadFromFile(const QString& path)
         ShowStandardError(cannotOpen);
         return false;
     }
-    if (std::uint64_t(file.size()) > kMemoCapacity) {
-        ShowStandardError("Text exceeds memo capacity");
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
+    // At most one byte more than fits is read, so a device without an end
+    // (a character device) is refused instead of read for ever.
+    const QByteArray bytes = file.read(qint64(kMemoCapacity) + 1);
     if (file.error() != QFileDevice::NoError) {
         ShowStandardError(cannotOpen);
         return false;

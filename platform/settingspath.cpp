@@ -61,7 +61,7 @@ std::string SettingsFilePath(const std::string& exePath, const TFolderWritable& 
                              const std::string& xdgConfigHome, const std::string& home)
 {
     const std::string beside = IniNameBeside(exePath);
-    if (QFileInfo::exists(QString::fromStdString(beside)) || folderWritable(FolderOf(beside)))
+    if (!exePath.empty() && (QFileInfo::exists(QString::fromStdString(beside)) || folderWritable(FolderOf(beside))))
         return beside;
     const std::string user = UserSettingsFilePath(xdgConfigHome, home);
     // A folder that cannot be made shows up later as "Unable to write to".

@@ -24,7 +24,8 @@ bool FolderIsWritable(const std::string& folder);
 // portable copy or one run from its build tree). An installed program's
 // folder is not writable by its user, and a settings file that cannot be
 // written would keep the main window from closing, so otherwise the file is
-// the per-user one, whose folder is created here. The environment is read
+// the per-user one, whose folder is created here; so it is when the
+// executable's path is unknown (empty). The environment is read
 // once; the caller keeps the result for the whole run.
 std::string SettingsFilePath(const std::string& exePath);
 // The same with the facts passed in, for tests.

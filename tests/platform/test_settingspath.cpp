@@ -74,6 +74,12 @@ TEST_F(SettingsPath, UserFileUnderHomeWithoutXdgConfigHome)
     EXPECT_TRUE(QFileInfo(FDir.path() + "/home/.config/tessaly").isDir());
 }
 
+TEST_F(SettingsPath, UnknownExecutableGetsTheUserFile)
+{
+    const auto writable = [](const std::string&) { return true; };
+    EXPECT_EQ(SettingsFilePath("", writable, In("cfg"), In("home")), In("cfg/tessaly/tessaly.ini"));
+}
+
 TEST_F(SettingsPath, FolderIsWritableNeedsAFolder)
 {
     WriteWholeFile(In("plain"), "x");

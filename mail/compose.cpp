@@ -3,11 +3,15 @@
 // (MIME, RFC 2045/2046, or UUencoded after the text).
 #include "smtp.h"
 
+#include "encoder.h"
 #include "mime.h"
 #include "streams.h"
 #include "uucode.h"
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
+#include <vector>
 
 
 namespace {
@@ -16,6 +20,11 @@ namespace {
 // attachment costs few system calls, small enough that each write finishes
 // well inside one TimeOut on a slow link.
 constexpr std::size_t SendBatchBytes = 256 * 1024;
+
+// Input bytes encoded in one step into memory before they go to the spool:
+// large enough that the steps cost nothing, small beside any attachment
+// worth spooling.
+constexpr std::size_t SliceBytes = 4 * 1024 * 1024;
 
 // Header field names are padded with blanks to this width so that the
 // values line up in column 11.
@@ -52,6 +61,33 @@ void CheckAddress(std::string_view value)
     if (address.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
         throw EMailError("Invalid address: " + Blanked(address));
 }
+
+// A window of `length` bytes of `base` from `start`, as a stream of its own.
+class TSlice : public TStream {
+public:
+    TSlice(TStream& base, std::uint64_t start, std::uint64_t length) : FBase(base), FStart(start), FLength(length)
+    {
+        FBase.Seek(start);
+    }
+    std::size_t Read(void* buffer, std::size_t count) override
+    {
+        const std::uint64_t left = FLength - FPosition;
+        const std::size_t n = FBase.Read(buffer, std::size_t(std::min<std::uint64_t>(count, left)));
+        FPosition += n;
+        return n;
+    }
+    std::uint64_t Size() const override { return FLength; }
+    std::uint64_t Position() const override { return FPosition; }
+    void Seek(std::uint64_t position) override
+    {
+        FBase.Seek(FStart + position);
+        FPosition = position;
+    }
+
+private:
+    TStream& FBase;
+    std::uint64_t FStart, FLength, FPosition = 0;
+};
 
 // Gathers the lines of the message into large writes, puts the extra "."
 // of RFC 821 transparency in front of lines that begin with one, and
@@ -192,6 +228,7 @@ void TSMTP::EncodeAttachments()
     if (FAttachments.Empty())
         return;
     FEncodedAttachments.clear();
+    FSpool.Clear();
     SetStatus(msEncoding);
     try {
         for (std::size_t k = 0; k < FAttachments.Count(); ++k) {
@@ -201,17 +238,101 @@ void TSMTP::EncodeAttachments()
             else
                 EncodeUUBlock(k, last);
         }
+        FSpool.Flush();
         FHasAttachments = true;
     } catch (const ECanceledError&) {
         FEncodedAttachments.clear();
+        FSpool.Clear();
         throw;
     } catch (...) {
         // The message goes out without its files, and says so.
         FEncodedAttachments.clear();
+        FSpool.Clear();
         FMessageText.Add("");
         FMessageText.Add("**" + std::to_string(FAttachments.Count()) + " file(s) were attached to this");
         FMessageText.Add("**message.  They could not be sent due to error during encoding");
         FTransferFailed = true;
+    }
+}
+
+template <class TEncoder>
+void TSMTP::SpoolEncoded(TStream& file, std::size_t unit, TEncodedBlock& block)
+{
+    const std::uint64_t total = RemainingBytes(file);
+    const std::uint64_t sliceBytes = SliceBytes / unit * unit;
+    const std::uint64_t base = file.Position();
+    std::uint64_t start = 0;
+    TStrings lines;
+    do {
+        std::uint64_t length = total - start;
+        const bool final = length <= sliceBytes;
+        if (!final) {
+            length = sliceBytes;
+            // The last slice keeps a whole unit before a short one: the
+            // UU encoder fills a short line from the block before it.
+            if (total - start - length < unit)
+                length -= unit;
+        }
+        TSlice slice(file, base + start, length);
+        TEncoder encoder(slice, lines);
+        encoder.ProcessMessages = [] { ProcessMessages(); };
+        encoder.OnProgress = [this, start, length, total](TProgressEncoder& sender) {
+            const std::uint64_t done = start + length * std::uint64_t(sender.Progress) / 100;
+            SetProgress(total == 0 ? sender.Progress : int(done * 100 / total));
+        };
+        {
+            TRunningEncoder running(FEncoderCanceled, encoder.Canceled);
+            encoder.Encode();
+        }
+        if (encoder.Canceled)
+            throw ECanceledError();
+        // A slice that is a whole number of units ends with a line for
+        // "nothing more" (base64's empty rest line, UU's zero-length line),
+        // which only the end of the file may have.
+        const std::size_t keep = final ? lines.Count() : lines.Count() - 1;
+        FSpool.Add(lines, keep);
+        block.LineCount += keep;
+        start += length;
+    } while (start < total);
+}
+
+void TSMTP::SpoolQuotedPrintable(TStream& file, TEncodedBlock& block)
+{
+    std::string pending;
+    std::vector<char> chunk(SliceBytes);
+    TStrings lines;
+    bool encodedAny = false;
+    for (;;) {
+        const std::size_t got = ReadUpTo(file, chunk.data(), chunk.size());
+        pending.append(chunk.data(), got);
+        const bool end = got < chunk.size();
+        std::size_t cut = pending.size();
+        if (!end) {
+            // Slices end after a line feed, so no line and no CR LF is split.
+            const auto feed = pending.rfind('\n');
+            if (feed == std::string::npos)
+                continue;
+            cut = feed + 1;
+        }
+        // An empty last slice adds nothing, unless the file itself is empty.
+        if (cut > 0 || !encodedAny) {
+            TMemoryStream part(pending.substr(0, cut));
+            lines.Clear();
+            TQuotedPrintable encoder(part, lines);
+            encoder.ProcessMessages = [] { ProcessMessages(); };
+            {
+                TRunningEncoder running(FEncoderCanceled, encoder.Canceled);
+                encoder.Encode();
+            }
+            if (encoder.Canceled)
+                throw ECanceledError();
+            FSpool.Add(lines, lines.Count());
+            block.LineCount += lines.Count();
+            encodedAny = true;
+            pending.erase(0, cut);
+        }
+        if (end)
+            return;
     }
 }
 
@@ -222,24 +343,13 @@ void TSMTP::EncodeMIMEBlock(std::size_t index, bool last)
     const std::string name = Quoted(HeaderFileName(path));
     TFileStream file(path);
     auto block = std::make_unique<TEncodedBlock>();
-    bool canceled = false;
+    block->Offset = FSpool.Size();
     const bool text = IsTextType(contentType);
-    if (text) {
-        TQuotedPrintable encoder(file, block->Lines);
-        encoder.ProcessMessages = [] { ProcessMessages(); };
-        TRunningEncoder running(FEncoderCanceled, encoder.Canceled);
-        encoder.Encode();
-        canceled = encoder.Canceled;
-    } else {
-        TBase64 encoder(file, block->Lines);
-        encoder.ProcessMessages = [] { ProcessMessages(); };
-        encoder.OnProgress = [this](TProgressEncoder& sender) { SetProgress(sender.Progress); };
-        TRunningEncoder running(FEncoderCanceled, encoder.Canceled);
-        encoder.Encode();
-        canceled = encoder.Canceled;
-    }
-    if (canceled)
-        throw ECanceledError();
+    if (text)
+        SpoolQuotedPrintable(file, *block);
+    else
+        SpoolEncoded<TBase64>(file, TBase64::LineBytes, *block);
+    block->Bytes = FSpool.Size() - block->Offset;
     block->Head.Add("--" + FBoundary);
     block->Head.Add("Content-Type: " + Blanked(contentType) + "; name=\"" + name + "\"");
     if (text) {
@@ -260,15 +370,9 @@ void TSMTP::EncodeUUBlock(std::size_t index, bool last)
     const std::string path(FAttachments[index]);
     TFileStream file(path);
     auto block = std::make_unique<TEncodedBlock>();
-    TUUCode encoder(file, block->Lines);
-    encoder.ProcessMessages = [] { ProcessMessages(); };
-    encoder.OnProgress = [this](TProgressEncoder& sender) { SetProgress(sender.Progress); };
-    {
-        TRunningEncoder running(FEncoderCanceled, encoder.Canceled);
-        encoder.Encode();
-    }
-    if (encoder.Canceled)
-        throw ECanceledError();
+    block->Offset = FSpool.Size();
+    SpoolEncoded<TUUCode>(file, TUUCode::BlockSize, *block);
+    block->Bytes = FSpool.Size() - block->Offset;
     block->Head.Add("begin 600 " + LowerAZ(HeaderFileName(path)));
     block->Tail.Add(TUUCode::FTable.substr(0, 1));
     block->Tail.Add("end");
@@ -345,13 +449,51 @@ void TSMTP::SendMessageText()
             out.Line("");
             const std::size_t lines = block->Count();
             std::size_t index = 0;
-            for (const TStrings* part : {&block->Head, &block->Lines, &block->Tail})
-                for (std::string_view line : *part) {
+            auto sendLines = [&](const TStrings& part) {
+                for (std::string_view line : part) {
                     out.Line(line);
                     SetProgress(LineProgress(index++, lines));
                     checkCancel();
                 }
+            };
+            sendLines(block->Head);
+            out.Flush();
+            SendSpooled(*block, index, lines);
+            sendLines(block->Tail);
         }
     }
     out.Terminator();
+}
+
+void TSMTP::SendSpooled(const TEncodedBlock& block, std::size_t& index, std::size_t lines)
+{
+    std::vector<char> buffer(SendBatchBytes);
+    std::uint64_t offset = block.Offset;
+    const std::uint64_t end = block.Offset + block.Bytes;
+    while (offset < end) {
+        std::size_t n = 0;
+        try {
+            n = FSpool.ReadAt(offset, buffer.data(), std::size_t(std::min<std::uint64_t>(buffer.size(), end - offset)));
+        } catch (const EStreamError& e) {
+            FTransferFailed = true;
+            throw EMailError(e.what());
+        }
+        if (n == 0) {
+            FTransferFailed = true;
+            throw EMailError("The temporary file of the attachments ended early");
+        }
+        // Progress after each line, as the lines are handed on.
+        const char* p = buffer.data();
+        const char* const stop = buffer.data() + n;
+        while ((p = static_cast<const char*>(std::memchr(p, '\n', std::size_t(stop - p)))) != nullptr) {
+            ++p;
+            SetProgress(LineProgress(index++, lines));
+            if (FCanceled) {
+                Close();
+                throw ECanceledError();
+            }
+        }
+        SendData(std::string_view(buffer.data(), n));
+        offset += n;
+    }
 }

@@ -107,6 +107,7 @@ void TSMTP::Reset()
 {
     TMailBase::Reset();
     FEncodedAttachments.clear();
+    FSpool.Clear();
     FHasAttachments = false;
     FTransferFailed = false;
 }

@@ -2,7 +2,11 @@
 #pragma once
 
 #include "mailbase.h"
+#include "spool.h"
+#include "streams.h"
 #include "tstrings.h"
+
+#include <cstdint>
 
 #include <functional>
 #include <memory>
@@ -82,13 +86,16 @@ public:
     void Cancel() override;
 
     // One encoded attachment as it is sent: the part headers, the encoded
-    // lines and the closing lines, kept apart so that the (large) encoded
-    // lines are written once, straight into their own list.
+    // lines and the closing lines. The (large) encoded lines live in the
+    // message's spool file, in wire form, so that a message holds only a
+    // slice of one file in memory while it is encoded.
     struct TEncodedBlock {
         TStrings Head;
-        TStrings Lines;
+        std::uint64_t Offset = 0;     // where the encoded lines start in the spool
+        std::uint64_t Bytes = 0;      // their bytes there, CR LF included
+        std::size_t LineCount = 0;
         TStrings Tail;
-        std::size_t Count() const { return Head.Count() + Lines.Count() + Tail.Count(); }
+        std::size_t Count() const { return Head.Count() + LineCount + Tail.Count(); }
     };
     const std::vector<std::unique_ptr<TEncodedBlock>>& EncodedAttachments() const { return FEncodedAttachments; }
 
@@ -112,6 +119,12 @@ protected:
     void EncodeAttachments();
     void EncodeMIMEBlock(std::size_t index, bool last);
     void EncodeUUBlock(std::size_t index, bool last);
+    // Encodes `file` slice by slice with a base64 or UU encoder into the
+    // spool; every slice but the last is a whole number of `unit` bytes.
+    template <class TEncoder>
+    void SpoolEncoded(TStream& file, std::size_t unit, TEncodedBlock& block);
+    void SpoolQuotedPrintable(TStream& file, TEncodedBlock& block);
+    void SendSpooled(const TEncodedBlock& block, std::size_t& index, std::size_t lines);
     virtual void SendHeaders();
     void SendMessageText();
     bool HasAttachments() const { return FHasAttachments; }
@@ -131,6 +144,7 @@ protected:
     // The text of the message being composed.
     TStrings FMessageText;
     std::vector<std::unique_ptr<TEncodedBlock>> FEncodedAttachments;
+    TSpool FSpool;
     bool FHasAttachments = false;
     // The Canceled flag of the encoder that works for this component now.
     bool* FEncoderCanceled = nullptr;

@@ -488,6 +488,96 @@ TEST_F(ComposeTest, OneMessagePerFileInOneSession)
     EXPECT_EQ(Server->Received(), expected);
 }
 
+// ---- large files: encoded slice by slice, sent as if encoded whole ----------
+
+// The input bytes per encoding step of the component (4 MiB), rounded down
+// to whole base64 lines (57 bytes) and UU blocks (45 bytes).
+constexpr std::size_t Base64Slice = 4 * 1024 * 1024 / 57 * 57;
+constexpr std::size_t UUSlice = 4 * 1024 * 1024 / 45 * 45;
+
+std::string RandomBytes(std::size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    unsigned x = seed * 2654435761u + 1;
+    for (auto& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = char(x >> 23);
+    }
+    return bytes;
+}
+
+struct LargeCase {
+    const char* Name;
+    TEncoding Encoding;
+    std::size_t Size;
+};
+class LargeFileTest : public ComposeTest, public ::testing::WithParamInterface<LargeCase> {};
+
+TEST_P(LargeFileTest, LinesAreThoseOfTheWholeFile)
+{
+    const auto& c = GetParam();
+    const std::string bytes = RandomBytes(c.Size, unsigned(c.Size));
+    Smtp->SetEncoding(c.Encoding);
+    Smtp->SetAttachments(TStrings{File("large.bin", bytes)});
+    const Lines got = Run(Dialogue({}, 1, true));
+    const std::string first = c.Encoding == etMIME ? "Content-Disposition: attachment; filename=\"large.bin\""
+                                                   : "begin 600 large.bin";
+    const auto at = std::find(got.begin(), got.end(), first);
+    ASSERT_NE(at, got.end());
+    const auto begin = at + (c.Encoding == etMIME ? 2 : 1);
+    const Lines expected = Stuffed(c.Encoding == etMIME ? Base64Of(bytes) : UUOf(bytes));
+    ASSERT_GE(got.end() - begin, long(expected.size()));
+    const Lines sent(begin, begin + long(expected.size()));
+    EXPECT_EQ(sent.size(), expected.size());
+    EXPECT_TRUE(sent == expected);
+    EXPECT_EQ(*(begin + long(expected.size())), c.Encoding == etMIME ? "" : "`");
+}
+INSTANTIATE_TEST_SUITE_P(
+    Slices, LargeFileTest,
+    ::testing::Values(LargeCase{"Base64OneSlice", etMIME, Base64Slice},
+                      LargeCase{"Base64SliceAndOne", etMIME, Base64Slice + 1},
+                      LargeCase{"Base64SliceAndALine", etMIME, Base64Slice + 57},
+                      LargeCase{"Base64TwoSlicesAndSome", etMIME, 2 * Base64Slice + 1000},
+                      LargeCase{"UUOneSlice", etUU, UUSlice},
+                      LargeCase{"UUSliceAndOne", etUU, UUSlice + 1},
+                      LargeCase{"UUSliceAndABlockLessOne", etUU, UUSlice + 44},
+                      LargeCase{"UUSliceAndABlock", etUU, UUSlice + 45},
+                      LargeCase{"UUTwoSlices", etUU, 2 * UUSlice}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(ComposeTest, LargeTextFileIsQuotedPrintableAsAWhole)
+{
+    // Over two slices of text with every kind of line break, and a CR LF
+    // that straddles the first slice's end.
+    std::string text;
+    const char* breaks[] = {"\r\n", "\n", "\r", "\n\r"};
+    unsigned x = 7;
+    while (text.size() < 9 * 1024 * 1024) {
+        x = x * 1103515245u + 12345u;
+        text += std::string((x >> 16) % 120, char('a' + (x >> 8) % 26));
+        text += (x >> 4) % 5 == 0 ? "=\t. " : " ";
+        text += breaks[(x >> 20) % 4];
+    }
+    text.insert(4 * 1024 * 1024 - 1, "\r\n");
+    Smtp->SetAttachments(TStrings{File("large.txt", text)});
+    const Lines got = Run(Dialogue({}, 1, true));
+    const auto at = std::find(got.begin(), got.end(), "Content-Transfer-Encoding: quoted-printable");
+    ASSERT_NE(at, got.end());
+    const Lines expected = Stuffed(QPOf(text));
+    ASSERT_GE(got.end() - (at + 2), long(expected.size()));
+    EXPECT_TRUE(Lines(at + 2, at + 2 + long(expected.size())) == expected);
+    EXPECT_EQ(*(at + 2 + long(expected.size())), "");
+}
+
+TEST_F(ComposeTest, EmptyTextFileIsOneSoftBreak)
+{
+    Smtp->SetAttachments(TStrings{File("empty.txt", "")});
+    ExpectMessage(Join({Headers, MultipartHead, {""},
+                        {"--31415926", "Content-Type: text/plain; name=\"empty.txt\"",
+                         "Content-Transfer-Encoding: quoted-printable", ""},
+                        QPOf(""), {"", "--31415926--"}}));
+}
+
 TEST(Boundary, IsMadeOnceAndKeptForEveryMessage)
 {
     TSMTP smtp;

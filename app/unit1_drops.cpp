@@ -1,0 +1,225 @@
+// Unit1: files dropped on the window, and the small helpers of the unit.
+#include "unit1.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
+#include <array>
+
+namespace {
+// A file name is at most 255 characters on the file systems in use; the
+// subject never carries more of one name.
+constexpr std::size_t kMaxFileNameLength = 255;
+// Longer subjects are cut so that they show whole in a mail reader's list
+// (70 characters, then "...").
+constexpr std::size_t kSubjectLimit = 70;
+// The status texts start with blanks that keep them clear of the Cancel
+// button lying over the line's left end.
+constexpr int kStatusIndent = 14;
+
+// The system colour that 0x80000000 + index names, as a palette role.
+QPalette::ColorRole SystemColorRole(int index)
+{
+    switch (index) {
+    case 0: return QPalette::Button;           // scroll bar
+    case 1: return QPalette::Window;           // desktop
+    case 2: return QPalette::Highlight;        // active caption
+    case 3: return QPalette::Mid;              // inactive caption
+    case 4: return QPalette::Window;           // menu
+    case 5: return QPalette::Base;             // window background
+    case 6: return QPalette::Shadow;           // window frame
+    case 7: return QPalette::WindowText;       // menu text
+    case 8: return QPalette::Text;             // window text
+    case 9: return QPalette::HighlightedText;  // caption text
+    case 10: case 11: return QPalette::Mid;    // borders
+    case 12: return QPalette::Dark;            // application workspace
+    case 13: return QPalette::Highlight;
+    case 14: return QPalette::HighlightedText;
+    case 15: return QPalette::Button;          // button face
+    case 16: return QPalette::Dark;            // button shadow
+    case 17: return QPalette::PlaceholderText; // grey text
+    case 18: return QPalette::ButtonText;
+    case 19: return QPalette::Text;            // inactive caption text
+    case 20: return QPalette::Light;           // button highlight
+    case 21: return QPalette::Shadow;          // 3-D dark shadow
+    case 22: return QPalette::Midlight;        // 3-D light
+    case 23: return QPalette::ToolTipText;
+    case 24: return QPalette::ToolTipBase;
+    default: return QPalette::Base;
+    }
+}
+
+constexpr std::uint32_t kSystemColorReference = std::uint32_t(kSystemColorFlag);
+
+QStringList LocalFiles(const QMimeData* data)
+{
+    QStringList names;
+    if (!data || !data->hasUrls())
+        return names;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            names << url.toLocalFile();
+    return names;
+}
+}
+
+// ---- drops ------------------------------------------------------------------------
+
+void TfrmMailTo::dragEnterEvent(QDragEnterEvent* event)
+{
+    // During a run the window takes no drop: the cursor says so.
+    if (!FTransferActive && !FDropPending && !LocalFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TfrmMailTo::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!FTransferActive && !FDropPending && !LocalFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TfrmMailTo::dropEvent(QDropEvent* event)
+{
+    const QStringList names = LocalFiles(event->mimeData());
+    if (FTransferActive || FDropPending || names.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    AcceptDroppedFiles(names);
+}
+
+void TfrmMailTo::AcceptDroppedFiles(const QStringList& names)
+{
+    // A drop during a run starts nothing and leaves the running one alone.
+    if (FTransferActive || FDropPending)
+        return;
+    FDroppedFiles = names;
+    FDropPending = true;
+    // The run starts once the drop has been answered, so the file manager
+    // is not kept waiting for the whole session.
+    QMetaObject::invokeMethod(this, &TfrmMailTo::StartDroppedRun, Qt::QueuedConnection);
+}
+
+void TfrmMailTo::StartDroppedRun()
+{
+    FDropPending = false;
+    if (FTransferActive)
+        return;
+    Mailer.Attachments().Clear();
+    for (const QString& name : std::exchange(FDroppedFiles, {}))
+        if (IsExistingFile(name.toStdString()))
+            Mailer.Attachments().Add(QFileInfo(name).absoluteFilePath().toStdString());
+    // A drop without a usable file still starts the run (it then prompts).
+    SendMail();
+}
+
+// ---- helpers ----------------------------------------------------------------------
+
+QColor TColorToQColor(std::int32_t color, const QPalette& palette)
+{
+    const auto value = std::uint32_t(color);
+    if ((value & 0xFF000000u) == kSystemColorReference)
+        return palette.color(QPalette::Active, SystemColorRole(int(value & 0xFFu)));
+    return QColor(int(value & 0xFFu), int((value >> 8) & 0xFFu), int((value >> 16) & 0xFFu));
+}
+
+std::int32_t QColorToTColor(const QColor& color)
+{
+    const QColor rgb = color.toRgb();
+    return std::int32_t(std::uint32_t(rgb.red()) | std::uint32_t(rgb.green()) << 8 | std::uint32_t(rgb.blue()) << 16);
+}
+
+std::string ExtractFileName(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Utf8Left(const std::string& text, std::size_t count)
+{
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        // A continuation byte (10xxxxxx) belongs to the character before it.
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+            continue;
+        if (characters == count)
+            return text.substr(0, i);
+        ++characters;
+    }
+    return text;
+}
+
+std::string SubjectFromFiles(const TStrings& files)
+{
+    std::string names;
+    for (std::string_view file : files) {
+        if (!names.empty())
+            names += ", ";
+        names += Utf8Left(ExtractFileName(std::string(file)), kMaxFileNameLength);
+    }
+    if (names.empty())
+        return {};
+    const std::string subject = "Files: " + names;
+    const std::string cut = Utf8Left(subject, kSubjectLimit);
+    return cut.size() < subject.size() ? cut + "..." : subject;
+}
+
+std::optional<std::vector<std::string>> ReadTextLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    std::vector<std::string> lines;
+    std::string line;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const char c = data[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(std::exchange(line, {}));
+            if (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n')
+                ++i;
+        } else {
+            line += c;
+        }
+    }
+    // A last line without a line end still counts.
+    if (!line.empty())
+        lines.push_back(line);
+    return lines;
+}
+
+bool IsExistingFile(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    const QFileInfo info(QString::fromStdString(path));
+    return info.exists() && !info.isDir();
+}
+
+QString StatusText(int status)
+{
+    static const std::array<const char*, 10> texts{
+        "",
+        "Connecting to Server...",
+        "Logging in...",
+        "Logging out...",
+        "Sending headers...",
+        "Sending commands...",
+        "Sending message body...",
+        "Sending attachment(s)...",
+        "Canceled.",
+        "Encoding the attachment(s)...",
+    };
+    const char* text = status >= 0 && status < int(texts.size()) ? texts[std::size_t(status)] : "";
+    return QString(kStatusIndent, QLatin1Char(' ')) + QString::fromLatin1(text);
+}

@@ -86,7 +86,7 @@ run_curl_T() { curl -s -S "smtp://$server" --mail-from "$from" --mail-rcpt "$to"
 run_python() { /usr/bin/python3 "$here/smtplib_send.py" "$server" "$from" "$to" "$@"; }
 run_swaks() {
   local args=()
-  for f in "$@"; do args+=(--attach "$f"); done
+  for f in "$@"; do args+=(--attach "@$f"); done
   swaks --silent 2 --server 127.0.0.1 --port "$port" --from "$from" --to "$to" --header "Subject: bench" \
         --body "Benchmark message." "${args[@]}"
 }

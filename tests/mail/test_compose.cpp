@@ -58,6 +58,17 @@ Lines QPOf(const std::string& bytes)
     return out.ToVector();
 }
 
+std::string RandomBytes(std::size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    unsigned x = seed * 2654435761u + 1;
+    for (auto& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = char(x >> 23);
+    }
+    return bytes;
+}
+
 Lines Join(std::initializer_list<Lines> parts)
 {
     Lines all;
@@ -462,6 +473,40 @@ TEST_F(ComposeTest, CancelWhileEncodingSendsNothingOfTheMessage)
     EXPECT_EQ(Server->Received(), (Lines{"HELO example.org"}));
 }
 
+TEST_F(ComposeTest, CancelWhileSendingAnAttachmentClosesAtOnce)
+{
+    Smtp->SetAttachments(TStrings{File("big.zip", RandomBytes(3 << 20, 3))});
+    Smtp->OnProgress = [this](QObject*) {
+        if (Smtp->Status() == msSendingAttachments && Smtp->Progress() == 50)
+            Smtp->Cancel();
+    };
+    Server = std::make_unique<TFakeSMTPServer>(Dialogue({}, 1, true));
+    Smtp->SetServer(Server->Address());
+    Smtp->Open();
+    Smtp->Login();
+    EXPECT_THROW(Smtp->Transmit(), ECanceledError);
+    EXPECT_EQ(Smtp->Status(), msCanceled);
+    EXPECT_FALSE(Smtp->Connected());
+    PumpUntil([&] { return Server->ClientClosed(); });
+    // The message never ended: no terminator reached the server.
+    EXPECT_EQ(std::count(Server->Received().begin(), Server->Received().end(), "."), 0);
+}
+
+TEST_F(ComposeTest, SendOfAnAttachmentTimesOutWhenTheServerStopsReading)
+{
+    Smtp->SetAttachments(TStrings{File("big.zip", RandomBytes(16 << 20, 4))});
+    auto script = Dialogue({}, 1, true);
+    const auto data = std::find(script.begin(), script.end(), "S: 354 go ahead");
+    script.insert(data, "H:");
+    Smtp->SetTimeOut(1);
+    Server = std::make_unique<TFakeSMTPServer>(script);
+    Smtp->SetServer(Server->Address());
+    Smtp->Open();
+    Smtp->Login();
+    EXPECT_THROW(Smtp->Transmit(), ETimedOutError);
+    EXPECT_FALSE(Smtp->Connected());
+}
+
 TEST_F(ComposeTest, OneMessagePerFileInOneSession)
 {
     const auto a = File("a.zip", "A"), b = File("b.zip", "B");
@@ -495,16 +540,6 @@ TEST_F(ComposeTest, OneMessagePerFileInOneSession)
 constexpr std::size_t Base64Slice = 4 * 1024 * 1024 / 57 * 57;
 constexpr std::size_t UUSlice = 4 * 1024 * 1024 / 45 * 45;
 
-std::string RandomBytes(std::size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    unsigned x = seed * 2654435761u + 1;
-    for (auto& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = char(x >> 23);
-    }
-    return bytes;
-}
 
 struct LargeCase {
     const char* Name;

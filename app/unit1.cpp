@@ -203,6 +203,8 @@ void TfrmMailTo::BuildControlPanel()
     rows->setContentsMargins(5, 5, 5, 3);
     rows->setSpacing(4);
     auto* top = new QHBoxLayout;
+    // "&Add:" labels the edit beside it: no wider than its caption.
+    Button1->setFixedWidth(Button1->minimumWidth());
     top->addWidget(Button1);
     top->addWidget(txtAddress, 1);
     top->addSpacing(6);
@@ -248,8 +250,9 @@ void TfrmMailTo::BuildSendingPanel()
 
     pnlPercmeter = new QFrame(pnlSending);
     pnlPercmeter->setObjectName(QStringLiteral("pnlPercmeter"));
-    pnlPercmeter->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    pnlPercmeter->setLineWidth(2);
+    // The gauge draws its own lowered frame; a second bevel around it would
+    // only double the border.
+    pnlPercmeter->setFrameStyle(QFrame::NoFrame);
     prcMeter = new QProgressBar(pnlPercmeter);
     prcMeter->setObjectName(QStringLiteral("prcMeter"));
     prcMeter->setRange(0, 100);
@@ -260,7 +263,7 @@ void TfrmMailTo::BuildSendingPanel()
     gauge.setColor(QPalette::Highlight, kGaugeColor);
     prcMeter->setPalette(gauge);
     auto* meter = new QHBoxLayout(pnlPercmeter);
-    meter->setContentsMargins(2, 2, 2, 2);
+    meter->setContentsMargins(0, 0, 0, 0);
     meter->addWidget(prcMeter);
 
     auto* rows = new QVBoxLayout(pnlSending);

@@ -39,18 +39,6 @@ __attribute__((target("ssse3"))) __m128i UUCharacters(__m128i values)
 constexpr std::size_t VectorGroups = 4;    // 12 input bytes, 16 characters
 constexpr std::size_t MinimumGroups = 6;   // 18 bytes: the 16-byte load stays inside
 
-__attribute__((target("ssse3")))
-std::size_t EncodeSSSE3(TSixBitAlphabet alphabet, const std::uint8_t* in, std::size_t groups, char* out)
-{
-    std::size_t done = 0;
-    for (; groups - done >= MinimumGroups; done += VectorGroups, in += 12, out += 16) {
-        const __m128i values = SixBitValues(in);
-        const __m128i text = alphabet == TSixBitAlphabet::Base64 ? Base64Characters(values) : UUCharacters(values);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), text);
-    }
-    return done;
-}
-
 bool DetectSSSE3()
 {
     __builtin_cpu_init();
@@ -59,17 +47,27 @@ bool DetectSSSE3()
 
 } // namespace
 
-std::size_t EncodeGroupsVector(TSixBitAlphabet alphabet, const std::uint8_t* in, std::size_t groups, char* out)
+const bool SixBitVectorAvailable = DetectSSSE3();
+
+__attribute__((target("ssse3")))
+char* EncodeGroupsVector(TSixBitAlphabet alphabet, const TCharPairs& pairs, const std::uint8_t* in,
+                         std::size_t groups, char* out)
 {
-    static const bool haveSSSE3 = DetectSSSE3();
-    return haveSSSE3 && groups >= MinimumGroups ? EncodeSSSE3(alphabet, in, groups, out) : 0;
+    for (; groups >= MinimumGroups; groups -= VectorGroups, in += 12, out += 16) {
+        const __m128i values = SixBitValues(in);
+        const __m128i text = alphabet == TSixBitAlphabet::Base64 ? Base64Characters(values) : UUCharacters(values);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), text);
+    }
+    return EncodeGroupsScalar(pairs, in, groups, out);
 }
 
 #else
 
-std::size_t EncodeGroupsVector(TSixBitAlphabet, const std::uint8_t*, std::size_t, char*)
+const bool SixBitVectorAvailable = false;
+
+char* EncodeGroupsVector(TSixBitAlphabet, const TCharPairs& pairs, const std::uint8_t* in, std::size_t groups, char* out)
 {
-    return 0;
+    return EncodeGroupsScalar(pairs, in, groups, out);
 }
 
 #endif

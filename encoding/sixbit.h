@@ -15,10 +15,26 @@
 // The two alphabets that have a vector form.
 enum class TSixBitAlphabet { Base64, UU };
 
-// Encodes whole groups of four values by vector instructions while at least
-// 16 bytes of input remain readable; returns the number of groups done (0
-// when the processor lacks the instructions).
-std::size_t EncodeGroupsVector(TSixBitAlphabet alphabet, const std::uint8_t* in, std::size_t groups, char* out);
+using TCharPairs = std::array<std::array<char, 2>, 4096>;
+
+inline char* EncodeGroupsScalar(const TCharPairs& pairs, const std::uint8_t* in, std::size_t groups, char* out)
+{
+    for (std::size_t g = 0; g < groups; ++g, in += 3, out += 4) {
+        const std::uint32_t v = std::uint32_t(in[0]) << 16 | std::uint32_t(in[1]) << 8 | in[2];
+        std::memcpy(out, pairs[v >> 12].data(), 2);
+        std::memcpy(out + 2, pairs[v & 0xFFF].data(), 2);
+    }
+    return out;
+}
+
+// Set before main when the processor has the vector instructions; until
+// then (and without them) the scalar loop runs.
+extern const bool SixBitVectorAvailable;
+
+// All `groups` groups, four at a time by vector instructions while at least
+// 16 bytes of input remain readable, the rest by the table.
+char* EncodeGroupsVector(TSixBitAlphabet alphabet, const TCharPairs& pairs, const std::uint8_t* in,
+                         std::size_t groups, char* out);
 
 class TPairTable {
 public:
@@ -33,18 +49,12 @@ public:
     // Writes the four characters of each of `groups` three-byte groups.
     char* EncodeGroups(const std::uint8_t* in, std::size_t groups, char* out) const
     {
-        const std::size_t done = EncodeGroupsVector(FKind, in, groups, out);
-        in += 3 * done;
-        out += 4 * done;
-        for (std::size_t g = done; g < groups; ++g, in += 3, out += 4) {
-            const std::uint32_t v = std::uint32_t(in[0]) << 16 | std::uint32_t(in[1]) << 8 | in[2];
-            std::memcpy(out, FPairs[v >> 12].data(), 2);
-            std::memcpy(out + 2, FPairs[v & 0xFFF].data(), 2);
-        }
-        return out;
+        if (SixBitVectorAvailable)
+            return EncodeGroupsVector(FKind, FPairs, in, groups, out);
+        return EncodeGroupsScalar(FPairs, in, groups, out);
     }
 
 private:
-    std::array<std::array<char, 2>, 4096> FPairs;
+    TCharPairs FPairs;
     TSixBitAlphabet FKind;
 };

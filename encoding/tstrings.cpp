@@ -47,14 +47,6 @@ void TStrings::Add(std::string_view line)
     FEnds.push_back(FBuffer.size());
 }
 
-char* TStrings::AddUninitialized(std::size_t length)
-{
-    const std::size_t start = FBuffer.size();
-    FBuffer.resize(start + length);
-    FEnds.push_back(FBuffer.size());
-    return FBuffer.data() + start;
-}
-
 void TStrings::Insert(std::size_t index, std::string_view line)
 {
     if (index > FEnds.size())

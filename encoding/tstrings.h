@@ -26,8 +26,15 @@ public:
 
     void Add(std::string_view line);
     // Appends a line of `length` characters and returns where to write them;
-    // the pointer stays valid until the next change of the list.
-    char* AddUninitialized(std::size_t length);
+    // the pointer stays valid until the next change of the list. Inline: the
+    // encoders call it once per output line.
+    char* AddUninitialized(std::size_t length)
+    {
+        const std::size_t start = FBuffer.size();
+        FBuffer.resize(start + length);
+        FEnds.push_back(FBuffer.size());
+        return FBuffer.data() + start;
+    }
     void Insert(std::size_t index, std::string_view line);
     void Put(std::size_t index, std::string_view line);
     void Delete(std::size_t index);

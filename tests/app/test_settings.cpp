@@ -184,6 +184,9 @@ TEST_F(Settings, EncodingComesBeforeCharSet)
     EXPECT_EQ(Written("Encoding"), "0");
     EXPECT_EQ(Written("CharSet"), "0");
 
+    // The client is on UUencode now: only with the encoding set first is
+    // the character set taken.
+    ASSERT_EQ(Mailer.Encoding(), etUU);
     Load("[Setup]\r\nEncoding=1\r\nCharSet=1\r\n");
     EXPECT_EQ(Mailer.Encoding(), etMIME);
     EXPECT_EQ(Mailer.CharSet(), csISO8859);
@@ -331,6 +334,18 @@ TEST_F(Settings, FailedSaveLeavesTheOldFileWhole)
     }
     EXPECT_EQ(FileText(), old);
     EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"tessaly.ini"});
+}
+
+TEST_F(Settings, FileThatCannotBeReadGivesDefaultsAndIsNotOverwritten)
+{
+    // Something that exists where the file should be but cannot be read
+    // as one: loading is silent, saving must not replace it blindly.
+    ASSERT_TRUE(QDir(FDir.path()).mkdir("tessaly.ini"));
+    Mailer.SetDefaultPort(1);
+    LoadSettings(Path(), Mailer, Run, Window, Addresses);
+    EXPECT_EQ(Mailer.DefaultPort(), 25);
+    EXPECT_THROW(Save(), ESettingsError);
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(Path())).isDir());
 }
 
 TEST_F(Settings, ReadOnlyFileIsNotReplaced)

@@ -233,6 +233,22 @@ TEST_F(SetupDialog, UuencodeWithIsoStoresUsAscii)
     ShowSetup(nullptr, Mailer, Run);
 }
 
+TEST_F(SetupDialog, SwitchingFromUuencodeToMimeTakesTheCharacterSet)
+{
+    // Only with the encoding set first does the client take ISO-8859-1.
+    Mailer.SetEncoding(etUU);
+    Seams.OnDialog = [](QDialog& dialog) {
+        auto& d = AsSetup(dialog);
+        EXPECT_EQ(d.EncodeComboBox->currentText(), "UUEncode");
+        d.EncodeComboBox->setCurrentIndex(1);
+        d.CharSetComboBox->setCurrentIndex(1);
+        d.Button1->click();
+    };
+    ShowSetup(nullptr, Mailer, Run);
+    EXPECT_EQ(Mailer.Encoding(), etMIME);
+    EXPECT_EQ(Mailer.CharSet(), csISO8859);
+}
+
 TEST_F(SetupDialog, TypedPortZeroIsTaken)
 {
     Seams.OnDialog = [](QDialog& dialog) {
@@ -344,6 +360,18 @@ TEST(SpinEdit, RefusesLettersAndTakesSignsAndDecimalSeparator)
     const QString decimal = QLocale().decimalPoint();
     TypeText(&spin, "-+" + decimal + "7");
     EXPECT_EQ(spin.Text(), "-+" + decimal + "7");
+}
+
+TEST(SpinEdit, PastedLettersAreRefused)
+{
+    TSpinEdit spin;
+    int pos = 0;
+    QString pasted = "12a";
+    EXPECT_EQ(spin.validate(pasted, pos), QValidator::Invalid);
+    QString digits = "-12";
+    EXPECT_EQ(spin.validate(digits, pos), QValidator::Acceptable);
+    QString empty;
+    EXPECT_EQ(spin.validate(empty, pos), QValidator::Acceptable);
 }
 
 TEST(SpinEdit, TextThatIsNotAWholeNumberReadsAsZero)

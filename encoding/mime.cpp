@@ -309,60 +309,109 @@ void TQuotedPrintable::EscapeLine(std::string& piece)
     piece = std::move(escaped);
 }
 
+namespace {
+
+// Cuts the text into lines as it arrives in chunks: CR LF, a lone CR and a
+// lone LF each end one line, also when a CR LF pair is split between two
+// chunks; each finished line goes out encoded at once.
+class TQPLineCutter {
+public:
+    TQPLineCutter(TStrings& output, const TProcessMessages& pump, const bool& canceled)
+        : FOutput(output), FPump(pump), FCanceled(canceled) {}
+
+    // Returns false when Canceled was found set after a line.
+    bool Add(std::string_view chunk)
+    {
+        std::size_t pos = FSkipLineFeed && !chunk.empty() && chunk[0] == '\n' ? 1 : 0;
+        FSkipLineFeed = false;
+        TBreakFinder breaks(chunk.data(), chunk.size());
+        while (pos < chunk.size()) {
+            const std::size_t at = breaks.Next(pos);
+            if (at == chunk.size()) {   // the line goes on in the next chunk
+                Hold(chunk.substr(pos));
+                FEndedWithBreak = false;
+                return true;
+            }
+            const std::size_t next = BreakEnd(chunk, at);
+            EndLine(chunk.substr(pos, at - pos));
+            FPump.Worked(next - pos);
+            pos = next;
+            if (FCanceled)
+                return false;
+        }
+        return true;
+    }
+
+    // The text has ended: a last line without a break ends with a soft
+    // break, so that decoding adds no break of its own.
+    void Finish()
+    {
+        if (!FHeld.empty() || !FEndedWithBreak)
+            AppendEncodedLine(FHeld, TQuotedPrintable::WrapWidth, TLineEnd::Soft, FOutput);
+    }
+
+private:
+    void Hold(std::string_view part)
+    {
+        CheckLineLength(FHeld.size() + part.size());
+        FHeld.append(part);
+    }
+
+    // Just past the break at `at`; a CR that ends the chunk may be the
+    // first half of a CR LF.
+    std::size_t BreakEnd(std::string_view chunk, std::size_t at)
+    {
+        std::size_t next = at + 1;
+        if (chunk[at] == '\r') {
+            if (next < chunk.size() && chunk[next] == '\n')
+                ++next;
+            else if (next == chunk.size())
+                FSkipLineFeed = true;
+        }
+        return next;
+    }
+
+    void EndLine(std::string_view part)
+    {
+        std::string_view line = part;
+        if (!FHeld.empty()) {
+            Hold(part);
+            line = FHeld;
+        }
+        CheckLineLength(line.size());
+        AppendEncodedLine(line, TQuotedPrintable::WrapWidth, TLineEnd::Hard, FOutput);
+        FHeld.clear();
+        FEndedWithBreak = true;
+    }
+
+    TStrings& FOutput;
+    TEncoderPump FPump;
+    const bool& FCanceled;
+    std::string FHeld;              // the start of a line begun in an earlier chunk
+    bool FSkipLineFeed = false;     // the previous chunk ended with a CR
+    bool FEndedWithBreak = false;
+};
+
+} // namespace
+
 void TQuotedPrintable::Encode()
 {
     const std::uint64_t expected = RemainingBytes(FInput);
     // Text grows little; untouched reserve costs address space only.
     FOutput.Reserve(std::size_t(expected + expected / 4), std::size_t(expected / 32 + 1));
     std::vector<char> chunk(QPChunkSize);
-    std::string held;              // the start of a line begun in an earlier chunk
-    bool skipLineFeed = false;     // the previous chunk ended with a CR
-    bool endedWithBreak = false;
+    TQPLineCutter lines(FOutput, ProcessMessages, Canceled);
     std::uint64_t consumed = 0;
-    TEncoderPump pump(ProcessMessages);
     for (;;) {
         const std::size_t got = ReadUpTo(FInput, chunk.data(), chunk.size());
         consumed += got;
-        std::size_t pos = skipLineFeed && got > 0 && chunk[0] == '\n' ? 1 : 0;
-        skipLineFeed = false;
-        TBreakFinder breaks(chunk.data(), got);
-        while (pos < got) {
-            const std::size_t at = breaks.Next(pos);
-            std::string_view part(chunk.data() + pos, at - pos);
-            if (at == got) {   // the line goes on in the next chunk
-                CheckLineLength(held.size() + part.size());
-                held.append(part);
-                endedWithBreak = false;
-                break;
-            }
-            std::string_view line = part;
-            if (!held.empty()) {
-                CheckLineLength(held.size() + part.size());
-                held.append(part);
-                line = held;
-            }
-            CheckLineLength(line.size());
-            AppendEncodedLine(line, WrapWidth, TLineEnd::Hard, FOutput);
-            held.clear();
-            endedWithBreak = true;
-            std::size_t next = at + 1;
-            if (chunk[at] == '\r') {
-                if (next < got && chunk[next] == '\n')
-                    ++next;
-                else if (next == got)
-                    skipLineFeed = true;
-            }
-            pump.Worked(next - pos);
-            pos = next;
-            if (Canceled)
-                return;
-        }
+        if (!lines.Add(std::string_view(chunk.data(), got)))
+            return;
         if (got < chunk.size())
             break;
     }
     CheckReadComplete(consumed, expected);
-    if (!held.empty() || !endedWithBreak)
-        AppendEncodedLine(held, WrapWidth, TLineEnd::Soft, FOutput);
+    lines.Finish();
 }
 
 // --------------------------------------------------------- content types

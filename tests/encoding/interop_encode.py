@@ -147,6 +147,23 @@ class QuotedPrintable(unittest.TestCase):
 
 
 class Tool(unittest.TestCase):
+    def test_windows_give_the_whole_file_output(self):
+        # The tool feeds UU and base64 in windows of 16384 lines; the joins
+        # must not show, the last window's short block included.
+        rng = random.Random(6)
+        for kind, block in (("uu", 45), ("b64", 57)):
+            window = 16384 * block
+            for size in (window, window + 1, window + block, window + block + 1, window + 2 * block - 1,
+                         2 * window + block + 1, 2 * window + 3 * block):
+                with self.subTest(kind=kind, size=size):
+                    data = rng.randbytes(size)
+                    with tempfile.NamedTemporaryFile() as f:
+                        f.write(data)
+                        f.flush()
+                        whole = subprocess.run([TOOL, "--whole", kind, f.name], capture_output=True, check=True)
+                        windows = subprocess.run([TOOL, kind, f.name], capture_output=True, check=True)
+                    self.assertEqual(windows.stdout, whole.stdout)
+
     def test_help_and_errors(self):
         self.assertIn(b"Usage", subprocess.run([TOOL, "--help"], capture_output=True, check=True).stdout)
         bad = subprocess.run([TOOL, "zz", "x"], capture_output=True)

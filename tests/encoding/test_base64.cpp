@@ -194,3 +194,17 @@ TEST(TBase64, InputShorterThanItsSizeIsAReadError)
     TStrings output;
     EXPECT_THROW(TBase64(input, output).Encode(), EReadError);
 }
+
+TEST(TBase64, MessagePumpRunsButNotPerByte)
+{
+    const std::string data = RandomBytes(4 << 20);
+    TMemoryStream input(data);
+    TStrings output;
+    TBase64 encoder(input, output);
+    std::size_t pumped = 0;
+    encoder.ProcessMessages = [&] { ++pumped; };
+    encoder.Encode();
+    EXPECT_GE(pumped, 1u);
+    EXPECT_LE(pumped, data.size() / TEncoderPump::ClockCheckBytes + 1);
+    EXPECT_EQ(output.Count(), data.size() / 57 + 1);
+}

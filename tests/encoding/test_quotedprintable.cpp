@@ -255,3 +255,19 @@ TEST(TQuotedPrintable, WrapLineAndEscapeLine)
     TQuotedPrintable::EscapeLine(piece);
     EXPECT_EQ(piece, "a=3Db=09=FF c");
 }
+
+TEST(TQuotedPrintable, MessagePumpRunsButNotPerByte)
+{
+    std::string text;
+    while (text.size() < (1 << 20))
+        text += Words(70) + "\n";
+    TMemoryStream input(text);
+    TStrings output;
+    TQuotedPrintable encoder(input, output);
+    std::size_t pumped = 0;
+    encoder.ProcessMessages = [&] { ++pumped; };
+    encoder.Encode();
+    EXPECT_GE(pumped, 1u);
+    EXPECT_LE(pumped, text.size() / TEncoderPump::ClockCheckBytes + 1);
+    EXPECT_EQ(output.ToVector(), ReferenceQP(text));
+}

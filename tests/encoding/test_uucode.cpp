@@ -230,3 +230,17 @@ TEST(TUUCode, InputShorterThanItsSizeIsAReadError)
     TStrings output;
     EXPECT_THROW(TUUCode(input, output).Encode(), EReadError);
 }
+
+TEST(TUUCode, MessagePumpRunsButNotPerBlock)
+{
+    const std::string data = RandomBytes(4 << 20);
+    TMemoryStream input(data);
+    TStrings output;
+    TUUCode encoder(input, output);
+    std::size_t pumped = 0;
+    encoder.ProcessMessages = [&] { ++pumped; };
+    encoder.Encode();
+    EXPECT_GE(pumped, 1u);
+    EXPECT_LE(pumped, data.size() / TEncoderPump::ClockCheckBytes + 1);
+    EXPECT_EQ(output.Count(), data.size() / 45 + 1);
+}

@@ -211,8 +211,9 @@ Lines Base64Part(const std::string& name, const std::string& type, const std::st
 
 TEST_F(ComposeTest, MimeMessageWithOneBinaryFile)
 {
-    const std::string bytes("\x00\x01\x02 binary \xff\xfe data, sixty and more bytes so that it takes two lines of base64\n",
-                            88);
+    using namespace std::string_literals;
+    const std::string bytes = "\x00\x01\x02 binary \xff\xfe data, sixty and more bytes so that it takes two lines of base64\n"s;
+    ASSERT_GT(bytes.size(), 57u);
     Smtp->SetAttachments(TStrings{File("data.bin", bytes)});
     ExpectMessage(Join({Headers, MultipartHead, {""}, Base64Part("data.bin", "application/octet-stream", bytes),
                         {"--31415926--"}}));

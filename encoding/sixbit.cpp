@@ -5,13 +5,19 @@
 
 namespace {
 
-// Twelve input bytes (read as sixteen) to sixteen six-bit values, one per
-// byte, in order: each group b0 b1 b2 is spread over a 32-bit lane as
-// b1 b0 b2 b1 and the four fields are cut out by two multiplies.
+// Twelve input bytes to sixteen six-bit values, one per byte, in order:
+// each group b0 b1 b2 is spread over a 32-bit lane as b1 b0 b2 b1 and the
+// four fields are cut out by two multiplies. Sixteen bytes are read; the
+// twelve are the first ones (HeadOffset) or the last ones (TailOffset).
+constexpr int HeadOffset = 0;
+constexpr int TailOffset = 4;
+
+template <int Offset>
 __attribute__((target("ssse3"))) __m128i SixBitValues(const std::uint8_t* in)
 {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    const __m128i lanes = _mm_shuffle_epi8(bytes, _mm_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
+    const __m128i spread = _mm_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
+    const __m128i lanes = _mm_shuffle_epi8(bytes, _mm_add_epi8(spread, _mm_set1_epi8(Offset)));
     const __m128i high = _mm_mulhi_epu16(_mm_and_si128(lanes, _mm_set1_epi32(0x0FC0FC00)), _mm_set1_epi32(0x04000040));
     const __m128i low = _mm_mullo_epi16(_mm_and_si128(lanes, _mm_set1_epi32(0x003F03F0)), _mm_set1_epi32(0x01000010));
     return _mm_or_si128(high, low);
@@ -49,16 +55,30 @@ bool DetectSSSE3()
 
 const bool SixBitVectorAvailable = DetectSSSE3();
 
+__attribute__((target("ssse3"))) void Store(TSixBitAlphabet alphabet, __m128i values, char* out)
+{
+    const __m128i text = alphabet == TSixBitAlphabet::Base64 ? Base64Characters(values) : UUCharacters(values);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), text);
+}
+
 __attribute__((target("ssse3")))
 char* EncodeGroupsVector(TSixBitAlphabet alphabet, const TCharPairs& pairs, const std::uint8_t* in,
                          std::size_t groups, char* out)
 {
-    for (; groups >= MinimumGroups; groups -= VectorGroups, in += 12, out += 16) {
-        const __m128i values = SixBitValues(in);
-        const __m128i text = alphabet == TSixBitAlphabet::Base64 ? Base64Characters(values) : UUCharacters(values);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), text);
+    if (groups < MinimumGroups)
+        return EncodeGroupsScalar(pairs, in, groups, out);
+    for (; groups >= MinimumGroups; groups -= VectorGroups, in += 12, out += 16)
+        Store(alphabet, SixBitValues<HeadOffset>(in), out);
+    // 2 to 5 groups are left: the last four come from the sixteen bytes that
+    // end the input (a group done twice gives the same characters).
+    if (groups > VectorGroups) {
+        out = EncodeGroupsScalar(pairs, in, 1, out);
+        in += 3;
+        --groups;
     }
-    return EncodeGroupsScalar(pairs, in, groups, out);
+    const std::size_t back = VectorGroups - groups;
+    Store(alphabet, SixBitValues<TailOffset>(in + 3 * groups - 16), out - 4 * back);
+    return out + 4 * groups;
 }
 
 #else

@@ -7,9 +7,11 @@
 #   RUNS=7 BUILD_DIR=/tmp/b bench/encode/run.sh
 #
 # tessaly-encode runs twice for UU and base64: as a filter (the encoder fed
-# windows of about 1 MiB) and with --whole, holding every encoded line of the
-# file at once as the mailer does with an attachment; on a virtual machine
-# the first touch of that much fresh memory can cost as much as the encoding.
+# windows of about 1 MiB) and with --whole, one Encode of the whole file into
+# one line list (what the memory limit is about); on a virtual machine the
+# first touch of that much fresh memory can cost as much as the encoding.
+# Ratios are given by wall clock and by CPU time; a target counts as met
+# only when both reach it.
 #
 # Programs run in RUNS rounds with their output thrown away; the fastest
 # round of each counts (measure.py).

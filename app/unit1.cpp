@@ -442,6 +442,7 @@ void TfrmMailTo::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
+    FClosed = true;
     emit Closed();
 }
 

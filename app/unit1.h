@@ -197,6 +197,7 @@ private:
     bool FTransferActive = false;
     bool FActivated = false;
     bool FDropPending = false;
+    bool FClosed = false;
     bool FCompact = false;
     std::int32_t FFontColor = 0;
     std::int32_t FBackColor = std::int32_t(0x80000005u);

@@ -111,7 +111,8 @@ void TfrmMailTo::AcceptDroppedFiles(const QStringList& names)
 void TfrmMailTo::StartDroppedRun()
 {
     FDropPending = false;
-    if (FTransferActive)
+    // The window may have closed between the drop and now.
+    if (FTransferActive || FClosed)
         return;
     Mailer.Attachments().Clear();
     for (const QString& name : std::exchange(FDroppedFiles, {}))

@@ -153,6 +153,10 @@ TEST_F(SendMailTest, RecipientPromptWithAListFileTakesItsFirstLineAndCopiesTheRe
 struct TCopyCase {
     bool UseBCC;
 };
+void PrintTo(const TCopyCase& c, std::ostream* out)
+{
+    *out << "UseBCC=" << c.UseBCC;
+}
 
 class SendMailCopies : public SendMailTest, public ::testing::WithParamInterface<TCopyCase> {};
 
@@ -179,7 +183,8 @@ TEST_P(SendMailCopies, FirstSelectedIsTheRecipientAndTheOthersGoToCopiesByUseBCC
     ExpectRestored();
 }
 
-INSTANTIATE_TEST_SUITE_P(UseBCC, SendMailCopies, ::testing::Values(TCopyCase{true}, TCopyCase{false}));
+INSTANTIATE_TEST_SUITE_P(UseBCC, SendMailCopies, ::testing::Values(TCopyCase{true}, TCopyCase{false}),
+                         [](const auto& info) { return std::string(info.param.UseBCC ? "On" : "Off"); });
 
 TEST_F(SendMailTest, AListFileSelectedFirstGivesTheRecipientAndAfterAnAddressOnlyCopies)
 {
@@ -459,6 +464,10 @@ struct TCancelCase {
     bool ShowResult;
     std::vector<std::string> Boxes;
 };
+void PrintTo(const TCancelCase& c, std::ostream* out)
+{
+    *out << "ShowResult=" << c.ShowResult;
+}
 
 class SendMailCancel : public SendMailTest, public ::testing::WithParamInterface<TCancelCase> {};
 
@@ -486,7 +495,8 @@ TEST_P(SendMailCancel, CancelDuringTheSessionEndsItWithABoxOnlyWhenShowResultIsO
 
 INSTANTIATE_TEST_SUITE_P(ShowResult, SendMailCancel,
                          ::testing::Values(TCancelCase{false, {}},
-                                           TCancelCase{true, {"Send aborted:\r\nOperation has been canceled"}}));
+                                           TCancelCase{true, {"Send aborted:\r\nOperation has been canceled"}}),
+                         [](const auto& info) { return std::string(info.param.ShowResult ? "On" : "Off"); });
 
 TEST_F(SendMailTest, SuccessfulRunWithShowResultEndsWithTheMailersBoxWhileSending)
 {

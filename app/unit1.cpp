@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -29,6 +30,7 @@
 #include <QSizeGrip>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 
@@ -286,6 +288,7 @@ void TfrmMailTo::BuildAddressList()
     lstAddresses->setUniformItemSizes(true);
     lstAddresses->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lstAddresses, &QListWidget::itemDoubleClicked, this, &TfrmMailTo::lstAddressesDblClick);
+    lstAddresses->viewport()->installEventFilter(this);
     connect(lstAddresses, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         popAddresses->popup(lstAddresses->viewport()->mapToGlobal(at));
     });
@@ -487,6 +490,19 @@ void TfrmMailTo::ShowPanel1Click()
     const QPoint place = pos();
     SetCompactFlags(false);
     move(place);
+}
+
+bool TfrmMailTo::eventFilter(QObject* watched, QEvent* event)
+{
+    // Without a title bar the window is moved by dragging the list's empty
+    // part (below its entries).
+    if (FCompact && watched == lstAddresses->viewport() && event->type() == QEvent::MouseButtonPress) {
+        const auto* press = static_cast<QMouseEvent*>(event);
+        if (press->button() == Qt::LeftButton && !lstAddresses->indexAt(press->position().toPoint()).isValid()
+            && windowHandle() && windowHandle()->startSystemMove())
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TfrmMailTo::resizeEvent(QResizeEvent* event)

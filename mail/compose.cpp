@@ -359,7 +359,13 @@ void TSMTP::EncodeMIMEBlock(std::size_t index, bool last)
         block->Head.Add("Content-Disposition: attachment; filename=\"" + name + "\"");
     }
     block->Head.Add("");
-    block->Tail.Add("");
+    // A block ends with an empty line, and the sending step puts another
+    // before the next block. Only the CR LF just before a boundary belongs
+    // to the boundary (RFC 2046, 5.1.1), so in front of a following block
+    // the second break would reach the reader as one more line at the end
+    // of a quoted-printable text; a base64 decoder skips it.
+    if (!text || last)
+        block->Tail.Add("");
     if (last)
         block->Tail.Add("--" + FBoundary + "--");
     FEncodedAttachments.push_back(std::move(block));
@@ -371,10 +377,15 @@ void TSMTP::EncodeUUBlock(std::size_t index, bool last)
     TFileStream file(path);
     auto block = std::make_unique<TEncodedBlock>();
     block->Offset = FSpool.Size();
+    const std::uint64_t size = RemainingBytes(file);
     SpoolEncoded<TUUCode>(file, TUUCode::BlockSize, *block);
     block->Bytes = FSpool.Size() - block->Offset;
     block->Head.Add("begin 600 " + LowerAZ(HeaderFileName(path)));
-    block->Tail.Add(TUUCode::FTable.substr(0, 1));
+    // A file of whole 45-byte blocks already ends with the encoder's
+    // zero-length line; uudecode wants "end" right after the first one and
+    // fails on a second.
+    if (size % TUUCode::BlockSize != 0)
+        block->Tail.Add(TUUCode::FTable.substr(0, 1));
     block->Tail.Add("end");
     if (!last)
         block->Tail.Add("");

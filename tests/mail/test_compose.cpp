@@ -277,6 +277,41 @@ TEST_F(ComposeTest, TextFileIsQuotedPrintableWithoutDisposition)
     EXPECT_EQ(QPOf(text)[1], ".hidden line");   // so the transparency dot was needed
 }
 
+TEST_F(ComposeTest, TextPartBeforeAnotherBlockEndsWithoutItsEmptyLine)
+{
+    // The CR LF before a boundary belongs to the boundary: a second empty
+    // line after a quoted-printable part would add a line to the text.
+    SetContentTypeTable(std::string_view("text/plain txt\napplication/zip zip\n"));
+    const std::string text = "first line\nlast line\n";
+    Smtp->SetAttachments(TStrings{File("a.txt", text), File("b.zip", "zz"), File("c.txt", text)});
+    const auto lines = Run(Dialogue({}, 1, true));
+    SetContentTypeTable(std::string_view(ContentTypes));
+    const Lines textHead = {"Content-Type: text/plain; name=\"a.txt\"", "Content-Transfer-Encoding: quoted-printable", ""};
+    const Lines expected = Join({Headers, MultipartHead, {"", "--31415926"}, textHead, Stuffed(QPOf(text)),
+                                 {""}, Base64Part("b.zip", "application/zip", "zz"),
+                                 {"", "--31415926", "Content-Type: text/plain; name=\"c.txt\"",
+                                  "Content-Transfer-Encoding: quoted-printable", ""},
+                                 Stuffed(QPOf(text)), {"", "--31415926--"}});
+    ASSERT_GE(lines.size(), 4u + expected.size());
+    EXPECT_EQ(Lines(lines.begin() + 4, lines.begin() + 4 + long(expected.size())), expected);
+}
+
+TEST_F(ComposeTest, UUFileOfWholeBlocksEndsAtTheEncodersZeroLengthLine)
+{
+    // uudecode takes the first zero-length line as the end of the data and
+    // wants "end" right after it.
+    Smtp->SetEncoding(etUU);
+    for (const std::size_t size : {std::size_t(0), std::size_t(45), std::size_t(90)}) {
+        SCOPED_TRACE(size);
+        const std::string bytes(size, 'A');
+        Smtp->SetAttachments(TStrings{File("whole.bin", bytes)});
+        const Lines encoded = UUOf(bytes);
+        ASSERT_EQ(encoded.back().front(), '`');
+        ExpectMessage(Join({Headers, {"X-Encoding:      UUENCODE", "", "L1", "L2", "", "begin 600 whole.bin"},
+                            Stuffed(encoded), {"end"}}));
+    }
+}
+
 TEST_F(ComposeTest, PathInAttachmentsNamesTheFileOnly)
 {
     const std::string path = File("Report.Final.zip", "zz");
@@ -566,7 +601,8 @@ TEST_P(LargeFileTest, LinesAreThoseOfTheWholeFile)
     const Lines sent(begin, begin + long(expected.size()));
     EXPECT_EQ(sent.size(), expected.size());
     EXPECT_TRUE(sent == expected);
-    EXPECT_EQ(*(begin + long(expected.size())), c.Encoding == etMIME ? "" : "`");
+    const bool wholeBlocks = c.Encoding == etUU && c.Size % 45 == 0;
+    EXPECT_EQ(*(begin + long(expected.size())), c.Encoding == etMIME ? "" : wholeBlocks ? "end" : "`");
 }
 INSTANTIATE_TEST_SUITE_P(
     Slices, LargeFileTest,

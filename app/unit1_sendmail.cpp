@@ -40,6 +40,7 @@ void TfrmMailTo::SendMail()
         return;
     FTransferActive = true;
     const bool panelWasVisible = !pnlControl->isHidden();
+    const bool listHadFocus = lstAddresses->hasFocus();
     pnlControl->hide();
     lstAddresses->setEnabled(false);
 
@@ -55,6 +56,9 @@ void TfrmMailTo::SendMail()
         failure = "Unknown failure";
     }
     RestoreAfterRun(panelWasVisible);
+    // Disabling the list took its focus away; its keys should work again.
+    if (listHadFocus)
+        lstAddresses->setFocus();
     // A failure of no transport kind goes to the general error report, once
     // the window is usable again.
     if (failed)

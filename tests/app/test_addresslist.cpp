@@ -1,6 +1,7 @@
 // The address list: sorted without regard to case, duplicates allowed,
 // and every command that adds, edits or removes entries, with its keys.
 #include "emaildlg.h"
+#include "fake_smtp_server.h"
 #include "support_app_window.h"
 
 #include <QLabel>
@@ -139,6 +140,29 @@ TEST_F(AddressListTest, InsOpensTheAddDialogWhichTakesAnyText)
     EXPECT_EQ(seams.Prompts, (std::vector<QString>{"Enter address/list file to add:", "Enter address/list file to add:"}));
     EXPECT_TRUE(addHidden);
     EXPECT_EQ(window->Entries(), (QStringList{"/lists/team", "a@x.org"}));
+}
+
+TEST_F(AddressListTest, MenuKeysActWhileTheListHasTheFocusOnly)
+{
+    Fill({"a@x.org"});
+    window->Mailer.SetServer("127.0.0.1:" + std::to_string(ClosedPort()));
+    window->Mailer.SetFrom("sender@example.com");
+    ShowActive(*window);
+    seams.Dialogs.push_back(TSeams::Any(QDialog::Rejected));   // Ctrl+M: asks for a recipient
+    seams.Dialogs.push_back(TSeams::Any(QDialog::Rejected));   // Ctrl+S: Setup
+
+    window->txtAddress->setFocus();
+    QTest::keyClick(window->txtAddress, Qt::Key_M, Qt::ControlModifier);
+    EXPECT_TRUE(seams.DialogClasses.empty());
+
+    window->lstAddresses->setFocus();
+    QTest::keyClick(window->lstAddresses, Qt::Key_M, Qt::ControlModifier);
+    QTest::keyClick(window->lstAddresses, Qt::Key_S, Qt::ControlModifier);
+    // The run gives the focus back to the list, so its keys go on working.
+    EXPECT_EQ(seams.DialogClasses, (std::vector<std::string>{"TAddressDlg", "TSetupDlg"}));
+
+    QTest::keyClick(window->lstAddresses, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_FALSE(window->isVisible());
 }
 
 TEST_F(AddressListTest, AddEmailListAddsTheChosenPathAndOffersItAgain)

@@ -32,9 +32,12 @@ public:
 int main(int argc, char** argv)
 {
     TApplication app(argc, argv);
+    // The application title names the general error box. It is not made
+    // Qt's display name: the window systems append that to every caption
+    // ("Tessaly 1.0 - Tessaly", "Error - Tessaly"), and the captions
+    // are the program's own texts.
     SetApplicationTitle("Tessaly");
     QApplication::setApplicationName(QStringLiteral("tessaly"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tessaly"));
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
     // Ties the windows to tessaly.desktop (its icon and name in the shell).
     QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));

@@ -69,7 +69,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
     const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button)
                      + button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
     const QString bare = QString(button->text()).remove(QLatin1Char('&'));
-    button->setMinimumWidth(button->fontMetrics().horizontalAdvance(bare) + 2 * margin + 4);
+    button->setMinimumWidth(button->fontMetrics().horizontalAdvance(bare) + 2 * margin + 2);
     button->setSizePolicy(QSizePolicy::Preferred, button->sizePolicy().verticalPolicy());
     return button;
 }
@@ -217,7 +217,6 @@ void TfrmMailTo::BuildControlPanel()
     middle->addStretch(1);
     middle->addWidget(btnFont);
     middle->addWidget(btnColor);
-    middle->addSpacing(6);
     middle->addWidget(btnSetup);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(Label1);

@@ -104,10 +104,9 @@ TStatusPanel::TStatusPanel(QWidget* parent) : QFrame(parent)
     QFont bold = FText->font();
     bold.setBold(true);
     FText->setFont(bold);
+    // In the theme's text colour (black on the usual light themes), so that
+    // it stays readable on a dark one.
     FText->setTextFormat(Qt::PlainText);
-    QPalette palette = FText->palette();
-    palette.setColor(QPalette::WindowText, Qt::black);
-    FText->setPalette(palette);
     FText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     FText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     SetCaption(QString::fromLatin1(kStartingCaption));
@@ -535,7 +534,11 @@ void TfrmMailTo::SetListColors(std::int32_t fontColor, std::int32_t backColor)
     const QPalette system = QApplication::palette(lstAddresses);
     QPalette palette = lstAddresses->palette();
     palette.setColor(QPalette::Base, TColorToQColor(backColor, system));
-    palette.setColor(QPalette::Text, TColorToQColor(fontColor, system));
+    // Black type on the system's window colour is the plain default look;
+    // on a dark theme that pair means the theme's own text colour, or the
+    // list could not be read. The stored value stays as it is.
+    const bool plainDefault = fontColor == clBlack && (std::uint32_t(backColor) & 0xFF000000u) == std::uint32_t(kSystemColorFlag);
+    palette.setColor(QPalette::Text, plainDefault ? system.color(QPalette::Text) : TColorToQColor(fontColor, system));
     lstAddresses->setPalette(palette);
 }
 

@@ -376,6 +376,27 @@ TEST_F(MainWindowTest, FontButtonSetsTheListFontAndCancelKeepsIt)
     EXPECT_NE(window->Button1->font().family(), "DejaVu Serif");
 }
 
+TEST_F(MainWindowTest, DefaultBlackOnTheSystemColourFollowsADarkTheme)
+{
+    const QPalette original = QApplication::palette();
+    QPalette dark = original;
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+
+    window->SetListColors(0, std::int32_t(0x80000005u));
+    const QPalette themed = window->lstAddresses->palette();
+    window->SetListColors(0, 0xFFFFFF);
+    const QPalette chosen = window->lstAddresses->palette();
+    QApplication::setPalette(original);
+
+    EXPECT_EQ(themed.color(QPalette::Base), QColor(30, 30, 30));
+    EXPECT_EQ(themed.color(QPalette::Text), QColor(230, 230, 230));
+    EXPECT_EQ(chosen.color(QPalette::Base), QColor(255, 255, 255));
+    EXPECT_EQ(chosen.color(QPalette::Text), QColor(0, 0, 0));
+    EXPECT_EQ(window->FontColor(), 0);
+}
+
 TEST(TColor, DirectAndSystemColours)
 {
     QPalette palette;

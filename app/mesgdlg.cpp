@@ -1,5 +1,7 @@
 #include "mesgdlg.h"
 
+#include "textcodec.h"
+
 #include "dialogs.h"
 #include "msgbox.h"
 #include "profile.h"
@@ -64,11 +66,7 @@ std::string LineBreaksToCrLf(std::string_view bytes)
 
 QString DecodeFileText(const QByteArray& bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
+    return DecodeText(std::string_view(bytes.constData(), std::size_t(bytes.size())));
 }
 
 TMsgDlg::TMsgDlg(QWidget* parent) : QDialog(parent)

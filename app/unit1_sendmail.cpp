@@ -8,6 +8,7 @@
 #include "mesgdlg.h"
 #include "msgbox.h"
 #include "setpdlg.h"
+#include "textcodec.h"
 
 #include <QDialog>
 #include <QFileInfo>
@@ -24,11 +25,6 @@ namespace {
 const char* const kSetupFirst = "Please setup default message options \r\nand then try again.";
 const char* const kRecipientPrompt = "Enter recipient or list to mail to:";
 const char* const kPerFileSubject = "File: ";
-
-QString ToQString(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
 }
 
 // ---- the run -----------------------------------------------------------------
@@ -96,6 +92,10 @@ void TfrmMailTo::RunSession()
     pnlSending->show();
     FCancelKey->setEnabled(true);
     const TStrings files = Mailer.Attachments();   // the run's file list
+    // Text typed or stored on this desktop is UTF-8; a part labelled
+    // ISO-8859-1 must carry Latin-1 bytes.
+    if (Mailer.CharSet() == csISO8859)
+        ConvertToLatin1(Mailer.Body());
     try {
         try {
             Mailer.Open();
@@ -272,7 +272,7 @@ bool TfrmMailTo::PromptMessage()
     LoadMsgText(text);
     QStringList lines;
     for (std::string_view line : text)
-        lines << ToQString(line);
+        lines << DecodeText(line);
     dialog.SetLines(lines);
     if (ExecDialog(dialog) != QDialog::Accepted)
         return false;

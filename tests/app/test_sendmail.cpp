@@ -340,6 +340,30 @@ TEST_F(SendMailTest, ConfirmedMessageDialogGivesSubjectAndText)
     ExpectRestored();
 }
 
+TEST_F(SendMailTest, LatinOneTextIsShownWholeAndSentAsLatinOneBytes)
+{
+    // A Latin-1 text file pre-fills the dialog without replacement marks;
+    // what the user confirms is typed UTF-8 and goes out in the character
+    // set the part is labelled with.
+    TFakeSMTPServer server(SessionScript(1, 1));
+    Serve(server);
+    window->Mailer.SetCharSet(csISO8859);
+    window->Run.MsgTextFile = scratch.Write("latin1.txt", "Gr\xFC\xDF Gott\r\n");
+    Entries({"a@example.com"});
+    SelectEntries(*window, {"a@example.com"});
+    QStringList shown;
+    seams.Dialogs.push_back(seams.Message(QDialog::Accepted, QString("Hi"), QStringList{QString::fromUtf8("Gr\u00FC\u00DFe \u20AC")},
+                                          [&](TMsgDlg& d) { shown = d.Lines(); }));
+
+    window->MailtoSelected1Click();
+
+    EXPECT_EQ(shown, QStringList{QString::fromUtf8("Gr\u00FC\u00DF Gott")});
+    ASSERT_EQ(Sent.size(), 1u);
+    EXPECT_EQ(Sent[0].Body, std::vector<std::string>{"Gr\xFC\xDF" "e ?"});
+    EXPECT_TRUE(AnyLineHolds(server.Received(), "Gr=FC=DFe ?"));
+    EXPECT_TRUE(AnyLineHolds(server.Received(), "Content-Type: text/plain; charset=\"iso-8859-1\""));
+}
+
 // ---- one message per file ----------------------------------------------------
 
 TEST_F(SendMailTest, OneFilePerMessageWithOneFileSendsOneMessageWithFilesSubject)

@@ -14,7 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-bash scripts/deps.sh
+# libqt6svg6 brings the plugin that draws the window icon.
+bash scripts/deps.sh libqt6svg6
 
 echo "== Building (build/, Release)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_BUILD_BENCH=OFF >/dev/null

@@ -376,13 +376,18 @@ void TMailBase::Connect()
     StopTimeOut();
     if (FWriteNotifier)
         FWriteNotifier->setEnabled(false);
+    RaiseIfWaitFailed();
+    ArmRead();
+}
+
+void TMailBase::RaiseIfWaitFailed() const
+{
     if (FCanceled)
         throw ECanceledError();
     if (FTimedOut)
         throw ETimedOutError();
     if (FSocketError)
         throw ESocketError(WinsockErrorText(FErrorCode));
-    ArmRead();
 }
 
 void TMailBase::SocketReadable()

@@ -103,6 +103,10 @@ protected:
     // Blocks in the event loop until `done` holds. The timer, the socket
     // notifiers and the host's handlers all run inside this wait.
     void WaitUntil(const std::function<bool()>& done);
+    // After a wait for a connection or a reply: raises ECanceledError,
+    // ETimedOutError or ESocketError (the last notification's error), in
+    // this order, when the wait ended for one of them.
+    void RaiseIfWaitFailed() const;
     // Processes the pending events once, without waiting.
     static void ProcessMessages();
     // Asks for one "data to read" event (FCanRead) / one "writable" event

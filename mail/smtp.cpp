@@ -244,12 +244,7 @@ void TSMTP::ReadReply()
     StartTimeOut();
     WaitUntil([this] { return FCanRead || FCanceled || FTimedOut || FSocketError; });
     StopTimeOut();
-    if (FCanceled)
-        throw ECanceledError();
-    if (FTimedOut)
-        throw ETimedOutError();
-    if (FSocketError)
-        throw ESocketError(WinsockErrorText(FErrorCode));
+    RaiseIfWaitFailed();
 
     StartTimeOut();
     FCanRead = false;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/stat.h>
 
 namespace {
 
@@ -15,7 +16,6 @@ TEST(IniNameBeside, ReplacesTheExtensionOfTheLastComponent)
 {
     const std::pair<std::string, std::string> cases[] = {
         {"/usr/bin/tessaly", "/usr/bin/tessaly.ini"},
-        {"/opt/t/tessaly.exe", "/opt/t/tessaly.ini"},
         {"/opt/t/my.app.bin", "/opt/t/my.app.ini"},
         {"/opt/v1.2/tessaly", "/opt/v1.2/tessaly.ini"},   // a dot in a folder name does not count
         {"tessaly", "tessaly.ini"},
@@ -27,93 +27,79 @@ TEST(IniNameBeside, ReplacesTheExtensionOfTheLastComponent)
 
 TEST(UserSettingsFilePath, FollowsXdgConfigHome)
 {
-    EXPECT_EQ(UserSettingsFilePath("/cfg", "/home/u"), "/cfg/tessaly/tessaly.ini");
     EXPECT_EQ(UserSettingsFilePath("/cfg/", "/home/u"), "/cfg/tessaly/tessaly.ini");
     EXPECT_EQ(UserSettingsFilePath("", "/home/u"), "/home/u/.config/tessaly/tessaly.ini");
     // A relative XDG_CONFIG_HOME is invalid and ignored.
     EXPECT_EQ(UserSettingsFilePath("rel/cfg", "/home/u"), "/home/u/.config/tessaly/tessaly.ini");
 }
 
-class SettingsPath : public ::testing::Test {
-protected:
-    std::string In(const std::string& name) const { return (FDir.path() + "/" + QString::fromStdString(name)).toStdString(); }
-    QTemporaryDir FDir;
-};
-
-TEST_F(SettingsPath, BesideTheExecutableWhenItsFolderIsWritable)
+TEST(SettingsFilePath, BesideTheExecutableOrInTheUserFolder)
 {
-    ASSERT_TRUE(QDir(FDir.path()).mkpath("bin"));
-    const auto writable = [](const std::string&) { return true; };
-    EXPECT_EQ(SettingsFilePath(In("bin/tessaly"), writable, In("cfg"), In("home")), In("bin/tessaly.ini"));
-    EXPECT_FALSE(QFileInfo::exists(FDir.path() + "/cfg")) << "the user folder is not made when unused";
+    struct TCase {
+        const char* Name;
+        std::string Exe;
+        bool FolderWritable;
+        bool FileExists;
+        std::string XdgConfigHome;
+        std::string Expected;
+    };
+    const TCase cases[] = {
+        {"writable folder", "bin/tessaly", true, false, "cfg", "bin/tessaly.ini"},
+        {"existing file in a read-only folder", "bin/tessaly", false, true, "cfg", "bin/tessaly.ini"},
+        {"read-only folder", "bin/tessaly", false, false, "cfg", "cfg/tessaly/tessaly.ini"},
+        {"read-only folder, no XDG_CONFIG_HOME", "bin/tessaly", false, false, "", "home/.config/tessaly/tessaly.ini"},
+        {"unknown executable", "", true, false, "cfg", "cfg/tessaly/tessaly.ini"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QTemporaryDir dir;
+        const auto in = [&](const std::string& name) { return name.empty() ? name : dir.path().toStdString() + "/" + name; };
+        ASSERT_TRUE(QDir(dir.path()).mkpath("bin"));
+        if (c.FileExists)
+            WriteWholeFile(in("bin/tessaly.ini"), "[Setup]\r\n");
+        std::string asked;
+        const auto writable = [&](const std::string& folder) { asked = folder; return c.FolderWritable; };
+        EXPECT_EQ(SettingsFilePath(in(c.Exe), writable, in(c.XdgConfigHome), in("home")), in(c.Expected));
+        if (!c.Exe.empty() && !c.FileExists)
+            EXPECT_EQ(asked, in("bin"));
+        // The user's folder is made when it is used, and only then.
+        EXPECT_TRUE(QFileInfo(QString::fromStdString(in(c.Expected))).dir().exists());
+        EXPECT_EQ(QFileInfo::exists(dir.path() + "/cfg"), c.Expected.starts_with("cfg"));
+    }
 }
 
-TEST_F(SettingsPath, BesideTheExecutableWhenTheFileExists)
+TEST(FolderIsWritable, NeedsAFolderTheUserMayWriteTo)
 {
-    ASSERT_TRUE(QDir(FDir.path()).mkpath("bin"));
-    WriteWholeFile(In("bin/tessaly.ini"), "[Setup]\r\n");
-    std::string asked;
-    const auto readOnly = [&](const std::string& folder) { asked = folder; return false; };
-    EXPECT_EQ(SettingsFilePath(In("bin/tessaly"), readOnly, In("cfg"), In("home")), In("bin/tessaly.ini"));
-}
-
-TEST_F(SettingsPath, UserFileWhenTheFolderIsReadOnly)
-{
-    ASSERT_TRUE(QDir(FDir.path()).mkpath("bin"));
-    std::string asked;
-    const auto readOnly = [&](const std::string& folder) { asked = folder; return false; };
-    EXPECT_EQ(SettingsFilePath(In("bin/tessaly"), readOnly, In("cfg"), In("home")), In("cfg/tessaly/tessaly.ini"));
-    EXPECT_EQ(asked, In("bin"));
-    EXPECT_TRUE(QFileInfo(FDir.path() + "/cfg/tessaly").isDir()) << "the folder is created";
-}
-
-TEST_F(SettingsPath, UserFileUnderHomeWithoutXdgConfigHome)
-{
-    const auto readOnly = [](const std::string&) { return false; };
-    EXPECT_EQ(SettingsFilePath(In("bin/tessaly"), readOnly, "", In("home")), In("home/.config/tessaly/tessaly.ini"));
-    EXPECT_TRUE(QFileInfo(FDir.path() + "/home/.config/tessaly").isDir());
-}
-
-TEST_F(SettingsPath, UnknownExecutableGetsTheUserFile)
-{
-    const auto writable = [](const std::string&) { return true; };
-    EXPECT_EQ(SettingsFilePath("", writable, In("cfg"), In("home")), In("cfg/tessaly/tessaly.ini"));
-}
-
-TEST_F(SettingsPath, FolderIsWritableNeedsAFolder)
-{
-    WriteWholeFile(In("plain"), "x");
-    EXPECT_TRUE(FolderIsWritable(FDir.path().toStdString()));
-    EXPECT_FALSE(FolderIsWritable(In("plain")));        // a regular file, even for root
-    EXPECT_FALSE(FolderIsWritable(In("missing")));
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    WriteWholeFile(folder + "/plain", "x");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("ro"));
+    EXPECT_TRUE(FolderIsWritable(folder));
+    EXPECT_FALSE(FolderIsWritable(folder + "/plain"));   // a regular file, even for root
+    EXPECT_FALSE(FolderIsWritable(folder + "/missing"));
     EXPECT_FALSE(FolderIsWritable("/proc/self/fdinfo/missing"));
+    ::chmod((folder + "/ro").c_str(), 0555);
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_TRUE(RunUnprivileged([&] { return !FolderIsWritable(folder + "/ro"); }));
 }
 
-TEST_F(SettingsPath, ReadOnlyFolderIsNotWritableForAUser)
+TEST(SettingsFilePath, EnvironmentDecidesTheFallback)
 {
-    ASSERT_TRUE(QDir(FDir.path()).mkpath("ro"));
-    ::chmod(In("ro").c_str(), 0555);
-    ::chmod(FDir.path().toLocal8Bit().constData(), 0755);
-    const std::string folder = In("ro");
-    EXPECT_TRUE(RunUnprivileged([&] { return !FolderIsWritable(folder); }));
-    ::chmod(FDir.path().toLocal8Bit().constData(), 0700);
-}
-
-TEST_F(SettingsPath, EnvironmentDecidesTheFallback)
-{
-    WriteWholeFile(In("plain"), "x");
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    WriteWholeFile(folder + "/plain", "x");
     const char* old = std::getenv("XDG_CONFIG_HOME");
     const std::string saved = old ? old : "";
-    ::setenv("XDG_CONFIG_HOME", In("xdg").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (folder + "/xdg").c_str(), 1);
     // An executable whose "folder" is a regular file cannot have its
     // settings beside it.
-    EXPECT_EQ(SettingsFilePath(In("plain/tessaly")), In("xdg/tessaly/tessaly.ini"));
-    EXPECT_EQ(SettingsFilePath(In("tessaly")), In("tessaly.ini"));
+    EXPECT_EQ(SettingsFilePath(folder + "/plain/tessaly"), folder + "/xdg/tessaly/tessaly.ini");
+    EXPECT_EQ(SettingsFilePath(folder + "/tessaly"), folder + "/tessaly.ini");
     if (old)
         ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     else
         ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_TRUE(QFileInfo(FDir.path() + "/xdg/tessaly").isDir());
+    EXPECT_TRUE(QFileInfo(dir.path() + "/xdg/tessaly").isDir());
 }
 
-}
+} // namespace

@@ -1,28 +1,59 @@
-// The Setup dialog: filling, the copy-back rules, the spin boxes, Browse
-// and Help, all driven through the dialog seam without a modal loop.
+// The Setup, address and message dialogs, driven through the dialog seam
+// without a modal loop, and the settings file they fill.
+#include "../platform/platform_test_files.h"
+#include "emaildlg.h"
+#include "mesgdlg.h"
 #include "readme.h"
 #include "setpdlg.h"
-#include "support_dlg_seams.h"
+#include "settings.h"
+#include "support_app.h"
+#include "textcodec.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 namespace {
 
-TSetupDlg& AsSetup(QDialog& dialog)
+std::string Std(const QString& text)
 {
-    return dynamic_cast<TSetupDlg&>(dialog);
+    return text.toStdString();
 }
+
+// The widgets of `known` in the order of the focus chain, from the first.
+std::vector<QWidget*> FocusChain(const std::vector<QWidget*>& known)
+{
+    std::vector<QWidget*> chain;
+    QWidget* w = known.front();
+    do {
+        if (std::find(known.begin(), known.end(), w) != known.end())
+            chain.push_back(w);
+        w = w->nextInFocusChain();
+    } while (w != known.front() && chain.size() <= known.size());
+    return chain;
+}
+
+void ExpectChooser(const TFileChooser& c, TFileChooser::Kind kind, const QString& title, const QString& filter)
+{
+    EXPECT_EQ(c.ChooserKind, kind);
+    EXPECT_EQ(c.Title, title);
+    EXPECT_EQ(c.Filter, filter);
+    EXPECT_EQ(c.InitialDir, ".");
+    EXPECT_TRUE(kind == TFileChooser::Open ? c.MustExist : c.ConfirmOverwrite);
+}
+const QString kOpenFilter = "All files (*.*)|*.*|Text files (*.txt)|*.txt";
+
+// ---- Setup ---------------------------------------------------------------------
 
 // Changes every control away from what Fill put there.
 void EditEverything(TSetupDlg& d)
@@ -32,13 +63,11 @@ void EditEverything(TSetupDlg& d)
     d.UserAddressEdit->setText("edited@example.org");
     d.UserNameEdit->setText("Edited");
     d.LogFileNameEdit->setText("/tmp/edited.log");
-    d.EncodeComboBox->setCurrentIndex(0);
+    d.EncodeComboBox->setCurrentIndex(1);
     d.CharSetComboBox->setCurrentIndex(1);
     d.spnTimeOut->SetValue(5);
-    d.chkUseDomainAddress->setChecked(!d.chkUseDomainAddress->isChecked());
-    d.chkUseBCC->setChecked(!d.chkUseBCC->isChecked());
-    d.chkShowSuccess->setChecked(!d.chkShowSuccess->isChecked());
-    d.chkoneFilePerMsg->setChecked(!d.chkoneFilePerMsg->isChecked());
+    for (QCheckBox* box : {d.chkUseDomainAddress, d.chkUseBCC, d.chkShowSuccess, d.chkoneFilePerMsg})
+        box->setChecked(!box->isChecked());
     d.radMsgText->SetItemIndex(1);
     d.txtMsgTextFile->setText("/tmp/text.txt");
     d.radMsgSubject->SetItemIndex(2);
@@ -66,128 +95,86 @@ TSnapshot Snap(const TSMTP& m, const TRunSettings& r)
 
 class SetupDialog : public ::testing::Test {
 protected:
-    TDlgSeams Seams;
+    // Opens Setup on Mailer and Run; `drive` works its controls.
+    void Show(std::function<void(TSetupDlg&)> drive)
+    {
+        Seams.Dialogs.push_back(TSeams::Drive<TSetupDlg>(std::move(drive)));
+        ShowSetup(nullptr, Mailer, Run);
+        EXPECT_TRUE(Seams.Dialogs.empty()) << "Setup was not shown";
+    }
+    TSeams Seams;
     TSMTP Mailer;
     TRunSettings Run;
 };
 
-TEST_F(SetupDialog, DefaultsFillTheControls)
-{
-    Seams.OnDialog = [](QDialog& dialog) {
-        auto& d = AsSetup(dialog);
-        EXPECT_EQ(d.spnPort->Text(), "25");
-        EXPECT_EQ(d.spnTimeOut->Text(), "60");
-        EXPECT_EQ(d.EncodeComboBox->currentText(), "MIME");
-        EXPECT_EQ(d.CharSetComboBox->currentText(), "US-ASCII");
-        EXPECT_TRUE(d.chkUseDomainAddress->isChecked());
-        EXPECT_TRUE(d.chkUseBCC->isChecked());
-        EXPECT_TRUE(d.chkShowSuccess->isChecked());
-        EXPECT_FALSE(d.chkoneFilePerMsg->isChecked());
-        EXPECT_EQ(d.radMsgText->ItemIndex(), 0);
-        EXPECT_EQ(d.radMsgSubject->ItemIndex(), 0);
-        EXPECT_EQ(d.ServerEdit->text(), "");
-        EXPECT_EQ(d.UserAddressEdit->text(), "");
-        EXPECT_EQ(d.UserNameEdit->text(), "");
-    };
-    ShowSetup(nullptr, Mailer, Run);
-    EXPECT_EQ(Seams.DialogsShown, 1);
-}
-
-TEST_F(SetupDialog, FormHasItsControlsCaptionsAndItems)
+TEST_F(SetupDialog, FormCaptionsItemsAndTabOrder)
 {
     TSetupDlg d;
     EXPECT_EQ(d.windowTitle(), "Setup...");
-    const char* names[] = {"Label1", "ServerEdit", "Label8", "spnPort", "Label2", "UserAddressEdit", "Label3",
-                           "UserNameEdit", "Label4", "LogFileNameEdit", "Label5", "EncodeComboBox", "Label6",
-                           "CharSetComboBox", "chkUseDomainAddress", "chkUseBCC", "chkShowSuccess",
-                           "chkoneFilePerMsg", "Label7", "spnTimeOut", "Label9", "radMsgText", "txtMsgTextFile",
-                           "Button3", "radMsgSubject", "txtMsgSubjectDef", "Button4", "Button1", "Button2"};
-    for (const char* name : names)
-        EXPECT_NE(d.findChild<QWidget*>(name), nullptr) << name;
-    EXPECT_EQ(d.Label1->text(), "SMTP server:");
-    EXPECT_EQ(d.Label7->text(), "Time-out:");
-    EXPECT_EQ(d.Label9->text(), "seconds");
-    EXPECT_EQ(d.Button3->text(), "Browse...");
-    EXPECT_EQ(d.Button4->text(), "&Help");
-    EXPECT_EQ(d.Button1->text(), "OK");
-    EXPECT_EQ(d.Button2->text(), "Cancel");
-    EXPECT_TRUE(d.Button1->isDefault());
-    ASSERT_EQ(d.EncodeComboBox->count(), 2);
-    EXPECT_EQ(d.EncodeComboBox->itemText(0), "UUEncode");
-    EXPECT_EQ(d.EncodeComboBox->itemText(1), "MIME");
+    const std::vector<std::pair<QString, QString>> texts{
+        {d.Label1->text(), "SMTP server:"}, {d.Label7->text(), "Time-out:"}, {d.Label9->text(), "seconds"},
+        {d.Button3->text(), "Browse..."}, {d.Button4->text(), "&Help"}, {d.Button1->text(), "OK"},
+        {d.Button2->text(), "Cancel"}, {d.EncodeComboBox->itemText(0), "UUEncode"},
+        {d.EncodeComboBox->itemText(1), "MIME"}, {d.CharSetComboBox->itemText(1), "ISO-8859-1"},
+        {d.radMsgText->title(), "Standard message text"}, {d.radMsgText->Item(1)->text(), "Use file for text:"},
+        {d.radMsgSubject->title(), "Standard message subject"},
+        {d.radMsgSubject->Item(1)->text(), "Use attachment filename(s)"}};
+    for (const auto& [shown, expected] : texts)
+        EXPECT_EQ(shown, expected);
+    EXPECT_EQ(d.EncodeComboBox->count() + d.CharSetComboBox->count() + d.radMsgSubject->Count(), 7);
     EXPECT_FALSE(d.EncodeComboBox->isEditable());
-    ASSERT_EQ(d.CharSetComboBox->count(), 2);
-    EXPECT_EQ(d.CharSetComboBox->itemText(1), "ISO-8859-1");
-    EXPECT_EQ(d.radMsgText->title(), "Standard message text");
-    ASSERT_EQ(d.radMsgText->Count(), 2);
-    EXPECT_EQ(d.radMsgText->Item(1)->text(), "Use file for text:");
-    EXPECT_EQ(d.radMsgSubject->title(), "Standard message subject");
-    ASSERT_EQ(d.radMsgSubject->Count(), 3);
-    EXPECT_EQ(d.radMsgSubject->Item(1)->text(), "Use attachment filename(s)");
+    EXPECT_TRUE(d.Button1->isDefault());
     EXPECT_EQ(d.layout()->sizeConstraint(), QLayout::SetFixedSize);
-    EXPECT_FALSE(d.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_FALSE(d.windowFlags() & Qt::WindowMinimizeButtonHint);
-}
+    EXPECT_FALSE(d.windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
 
-TEST_F(SetupDialog, TabOrderFollowsTheForm)
-{
-    TSetupDlg d;
     d.show();
-    const std::vector<QWidget*> expected = {
+    const std::vector<QWidget*> order = {
         d.ServerEdit, d.UserAddressEdit, d.UserNameEdit, d.LogFileNameEdit, d.EncodeComboBox,
         d.CharSetComboBox, d.Button1, d.Button2, d.chkShowSuccess, d.txtMsgTextFile, d.Button3,
         d.radMsgText->Item(0), d.radMsgText->Item(1), d.radMsgSubject->Item(0), d.radMsgSubject->Item(1),
         d.radMsgSubject->Item(2), d.txtMsgSubjectDef, d.chkUseBCC, d.spnPort, d.spnTimeOut,
         d.chkUseDomainAddress, d.chkoneFilePerMsg, d.Button4};
-    std::vector<QWidget*> chain;
-    QWidget* w = d.ServerEdit;
-    do {
-        if (std::find(expected.begin(), expected.end(), w) != expected.end())
-            chain.push_back(w);
-        w = w->nextInFocusChain();
-    } while (w != d.ServerEdit && chain.size() <= expected.size());
-    EXPECT_EQ(chain, expected);
+    EXPECT_EQ(FocusChain(order), order);
     EXPECT_EQ(d.focusWidget(), d.ServerEdit);
+}
+
+TEST_F(SetupDialog, DefaultsFillTheControls)
+{
+    Show([](TSetupDlg& d) {
+        EXPECT_EQ(d.spnPort->Text(), "25");
+        EXPECT_EQ(d.spnTimeOut->Text(), "60");
+        EXPECT_EQ(d.EncodeComboBox->currentText(), "MIME");
+        EXPECT_EQ(d.CharSetComboBox->currentText(), "US-ASCII");
+        EXPECT_EQ(std::vector<bool>({d.chkUseDomainAddress->isChecked(), d.chkUseBCC->isChecked(),
+                                     d.chkShowSuccess->isChecked(), d.chkoneFilePerMsg->isChecked()}),
+                  std::vector<bool>({true, true, true, false}));
+        EXPECT_EQ(d.radMsgText->ItemIndex() + d.radMsgSubject->ItemIndex(), 0);
+        EXPECT_EQ(d.ServerEdit->text() + d.UserAddressEdit->text() + d.UserNameEdit->text(), "");
+    });
 }
 
 TEST_F(SetupDialog, SenderWithNameFillsBothEditsAndClearedNameLeavesBareAddress)
 {
     Mailer.SetFrom("me@example.org|Jo Bloggs");
-    Seams.OnDialog = [](QDialog& dialog) {
-        auto& d = AsSetup(dialog);
+    Show([](TSetupDlg& d) {
         EXPECT_EQ(d.UserAddressEdit->text(), "me@example.org");
         EXPECT_EQ(d.UserNameEdit->text(), "Jo Bloggs");
         d.UserNameEdit->clear();
         d.Button1->click();
-    };
-    ShowSetup(nullptr, Mailer, Run);
+    });
     EXPECT_EQ(Mailer.From(), "me@example.org");
 }
 
 TEST_F(SetupDialog, OkCopiesEveryControlBack)
 {
-    Seams.OnDialog = [](QDialog& dialog) {
-        auto& d = AsSetup(dialog);
+    Show([](TSetupDlg& d) {
         EditEverything(d);
-        d.EncodeComboBox->setCurrentIndex(1);   // MIME, so the character set is taken
         d.Button1->click();
-    };
-    ShowSetup(nullptr, Mailer, Run);
-    EXPECT_EQ(Mailer.Server(), "edited.example.org");
-    EXPECT_EQ(Mailer.DefaultPort(), 2525);
-    EXPECT_EQ(Mailer.From(), "edited@example.org|Edited");
-    EXPECT_EQ(Mailer.LogFileName(), "/tmp/edited.log");
-    EXPECT_EQ(Mailer.Encoding(), etMIME);
-    EXPECT_EQ(Mailer.CharSet(), csISO8859);
-    EXPECT_EQ(Mailer.TimeOut(), 5);
-    EXPECT_FALSE(Mailer.UseDomainAddress());
-    EXPECT_FALSE(Mailer.ShowResult());
-    EXPECT_FALSE(Run.UseBCC);
-    EXPECT_TRUE(Run.OneFilePerMsg);
-    EXPECT_EQ(Run.MsgText, 1);
-    EXPECT_EQ(Run.MsgTextFile, "/tmp/text.txt");
-    EXPECT_EQ(Run.MsgSubject, 2);
-    EXPECT_EQ(Run.MsgSubjectDef, "Edited subject");
+    });
+    const TSnapshot edited{2525, 5, false, false, "edited.example.org", "edited@example.org|Edited",
+                           "/tmp/edited.log", etMIME, csISO8859, false, true, "/tmp/text.txt",
+                           "Edited subject", 1, 2};
+    EXPECT_EQ(Snap(Mailer, Run), edited);
 }
 
 TEST_F(SetupDialog, CancelEscCloseBoxAndHelpChangeNothing)
@@ -203,73 +190,48 @@ TEST_F(SetupDialog, CancelEscCloseBoxAndHelpChangeNothing)
     Mailer.SetFrom("me@example.org|Me");
     const TSnapshot before = Snap(Mailer, Run);
     for (const auto& [what, close] : closers) {
-        Seams.OnDialog = [&](QDialog& dialog) {
-            auto& d = AsSetup(dialog);
+        SCOPED_TRACE(what);
+        Show([&, close = close](TSetupDlg& d) {
             EditEverything(d);
             close(d);
-            EXPECT_FALSE(d.isVisible()) << what;
-        };
-        ShowSetup(nullptr, Mailer, Run);
-        EXPECT_EQ(Snap(Mailer, Run), before) << what;
+            EXPECT_FALSE(d.isVisible());
+        });
+        EXPECT_EQ(Snap(Mailer, Run), before);
     }
     EXPECT_EQ(Seams.Edited.size(), 1u) << "only Help opens the read-me";
 }
 
-TEST_F(SetupDialog, UuencodeWithIsoStoresUsAscii)
+TEST_F(SetupDialog, EncodingIsSetBeforeTheCharacterSet)
 {
-    Seams.OnDialog = [](QDialog& dialog) {
-        auto& d = AsSetup(dialog);
-        d.EncodeComboBox->setCurrentIndex(0);
-        d.CharSetComboBox->setCurrentIndex(1);
-        d.Button1->click();
-    };
-    ShowSetup(nullptr, Mailer, Run);
-    EXPECT_EQ(Mailer.Encoding(), etUU);
-    EXPECT_EQ(Mailer.CharSet(), csUSASCII);
-
-    Seams.OnDialog = [](QDialog& dialog) {
-        EXPECT_EQ(AsSetup(dialog).CharSetComboBox->currentText(), "US-ASCII");
-    };
-    ShowSetup(nullptr, Mailer, Run);
+    // UUencode keeps US-ASCII; only with the encoding set first does a
+    // switch from UUencode to MIME take ISO-8859-1.
+    const struct {
+        TEncoding Start;
+        int Encode;
+        TEncoding Encoding;
+        TCharSet CharSet;
+    } cases[] = {{etMIME, 0, etUU, csUSASCII}, {etUU, 1, etMIME, csISO8859}};
+    for (const auto& c : cases) {
+        Mailer.SetEncoding(c.Start);
+        Show([&](TSetupDlg& d) {
+            d.EncodeComboBox->setCurrentIndex(c.Encode);
+            d.CharSetComboBox->setCurrentIndex(1);
+            d.Button1->click();
+        });
+        EXPECT_EQ(Mailer.Encoding(), c.Encoding);
+        EXPECT_EQ(Mailer.CharSet(), c.CharSet);
+    }
 }
 
-TEST_F(SetupDialog, SwitchingFromUuencodeToMimeTakesTheCharacterSet)
+TEST_F(SetupDialog, TypedPortZeroIsTakenAndEnterAccepts)
 {
-    // Only with the encoding set first does the client take ISO-8859-1.
-    Mailer.SetEncoding(etUU);
-    Seams.OnDialog = [](QDialog& dialog) {
-        auto& d = AsSetup(dialog);
-        EXPECT_EQ(d.EncodeComboBox->currentText(), "UUEncode");
-        d.EncodeComboBox->setCurrentIndex(1);
-        d.CharSetComboBox->setCurrentIndex(1);
-        d.Button1->click();
-    };
-    ShowSetup(nullptr, Mailer, Run);
-    EXPECT_EQ(Mailer.Encoding(), etMIME);
-    EXPECT_EQ(Mailer.CharSet(), csISO8859);
-}
-
-TEST_F(SetupDialog, TypedPortZeroIsTaken)
-{
-    Seams.OnDialog = [](QDialog& dialog) {
-        auto& d = AsSetup(dialog);
+    Show([](TSetupDlg& d) {
         d.spnPort->selectAll();
         TypeText(d.spnPort, "0");
-        EXPECT_EQ(d.spnPort->Text(), "0");
-        d.Button1->click();
-    };
-    ShowSetup(nullptr, Mailer, Run);
-    EXPECT_EQ(Mailer.DefaultPort(), 0);
-}
-
-TEST_F(SetupDialog, EnterAcceptsTheDialog)
-{
-    Seams.OnDialog = [](QDialog& dialog) {
-        auto& d = AsSetup(dialog);
         d.ServerEdit->setText("typed.example.org");
         PressKey(d.ServerEdit, Qt::Key_Return);
-    };
-    ShowSetup(nullptr, Mailer, Run);
+    });
+    EXPECT_EQ(Mailer.DefaultPort(), 0);
     EXPECT_EQ(Mailer.Server(), "typed.example.org");
 }
 
@@ -278,64 +240,43 @@ TEST_F(SetupDialog, ValuesTheClientCannotHoldKeepTheOldSetting)
     Mailer.SetDefaultPort(587);
     Mailer.SetTimeOut(30);
     Run.MsgText = 7;   // no radio item for it: none is shown chosen
-    Seams.OnDialog = [](QDialog& dialog) {
-        auto& d = AsSetup(dialog);
-        EXPECT_EQ(d.radMsgText->ItemIndex(), -1);
-        d.spnPort->SetValue(70000);
-        d.spnTimeOut->SetValue(0);
-        d.Button1->click();
-    };
-    ShowSetup(nullptr, Mailer, Run);
-    EXPECT_EQ(Mailer.DefaultPort(), 587);
+    for (const int port : {70000, -1}) {
+        Show([port](TSetupDlg& d) {
+            EXPECT_EQ(d.radMsgText->ItemIndex(), -1);
+            d.spnPort->SetValue(port);
+            d.spnTimeOut->SetValue(0);
+            d.Button1->click();
+        });
+        EXPECT_EQ(Mailer.DefaultPort(), 587) << port;
+    }
     EXPECT_EQ(Mailer.TimeOut(), 30);
     EXPECT_EQ(Run.MsgText, 7);
-
-    Seams.OnDialog = [](QDialog& dialog) {
-        auto& d = AsSetup(dialog);
-        d.spnPort->SetValue(-1);
-        d.Button1->click();
-    };
-    ShowSetup(nullptr, Mailer, Run);
-    EXPECT_EQ(Mailer.DefaultPort(), 587);
 }
 
 TEST_F(SetupDialog, BrowsePicksTheTextFileAndKeepsTheRadioChoice)
 {
-    Seams.ChooserAnswers = {QString("/home/me/standard.txt"), std::nullopt};
-    Seams.OnDialog = [](QDialog& dialog) {
-        auto& d = AsSetup(dialog);
+    Seams.Files = {QString("/home/me/standard.txt"), std::nullopt};
+    Show([](TSetupDlg& d) {
         d.Button3->click();
-        EXPECT_EQ(d.txtMsgTextFile->text(), "/home/me/standard.txt");
-        EXPECT_EQ(d.radMsgText->ItemIndex(), 0);
         d.Button3->click();   // cancelled: nothing changes
-        EXPECT_EQ(d.txtMsgTextFile->text(), "/home/me/standard.txt");
+        EXPECT_EQ(d.radMsgText->ItemIndex(), 0);
         d.Button1->click();
-    };
-    ShowSetup(nullptr, Mailer, Run);
+    });
     EXPECT_EQ(Run.MsgTextFile, "/home/me/standard.txt");
     EXPECT_EQ(Run.MsgText, 0);
     ASSERT_EQ(Seams.Choosers.size(), 2u);
-    const TFileChooser& chooser = Seams.Choosers[0];
-    EXPECT_EQ(chooser.ChooserKind, TFileChooser::Open);
-    EXPECT_EQ(chooser.Title, "Select text file...");
-    EXPECT_EQ(chooser.Filter, "All files (*.*)|*.*|Text files (*.txt)|*.txt");
-    EXPECT_EQ(chooser.InitialDir, ".");
-    EXPECT_TRUE(chooser.MustExist);
+    ExpectChooser(Seams.Choosers[0], TFileChooser::Open, "Select text file...", kOpenFilter);
 }
 
 TEST_F(SetupDialog, HelpOpensTheReadmeOfTheStartFolderOrTheInstalledOne)
 {
-    QTemporaryDir dir;
-    SetStartDir(dir.path());
-    Seams.OnDialog = [](QDialog& dialog) { AsSetup(dialog).Button4->click(); };
-    ShowSetup(nullptr, Mailer, Run);
-    QFile readme(dir.path() + "/readme.txt");
-    ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
-    readme.close();
-    ShowSetup(nullptr, Mailer, Run);
-    ASSERT_EQ(Seams.Edited.size(), 2u);
-    EXPECT_EQ(Seams.Edited[0], QStringLiteral(TESSALY_DATADIR "/readme.txt"));
-    EXPECT_EQ(Seams.Edited[1], dir.path() + "/readme.txt");
+    TScratch dir;
+    SetStartDir(dir.QPath(""));
+    const auto help = [](TSetupDlg& d) { d.Button4->click(); };
+    Show(help);
+    dir.Write("readme.txt", "");
+    Show(help);
+    EXPECT_EQ(Seams.Edited, (std::vector<QString>{TESSALY_DATADIR "/readme.txt", dir.QPath("readme.txt")}));
 }
 
 TEST(StartDir, EndsInOneSlashUnlessEmpty)
@@ -350,7 +291,7 @@ TEST(StartDir, EndsInOneSlashUnlessEmpty)
 
 // ---- the spin box ----------------------------------------------------------
 
-TEST(SpinEdit, RefusesLettersAndTakesSignsAndDecimalSeparator)
+TEST(SpinEdit, TypedAndPastedLettersAreRefusedSignsAndSeparatorTaken)
 {
     TSpinEdit spin;
     spin.selectAll();
@@ -360,18 +301,12 @@ TEST(SpinEdit, RefusesLettersAndTakesSignsAndDecimalSeparator)
     const QString decimal = QLocale().decimalPoint();
     TypeText(&spin, "-+" + decimal + "7");
     EXPECT_EQ(spin.Text(), "-+" + decimal + "7");
-}
-
-TEST(SpinEdit, PastedLettersAreRefused)
-{
-    TSpinEdit spin;
-    int pos = 0;
-    QString pasted = "12a";
-    EXPECT_EQ(spin.validate(pasted, pos), QValidator::Invalid);
-    QString digits = "-12";
-    EXPECT_EQ(spin.validate(digits, pos), QValidator::Acceptable);
-    QString empty;
-    EXPECT_EQ(spin.validate(empty, pos), QValidator::Acceptable);
+    for (const auto& [text, state] : {std::pair<QString, QValidator::State>{"12a", QValidator::Invalid},
+                                      {"-12", QValidator::Acceptable}, {"", QValidator::Acceptable}}) {
+        QString pasted = text;
+        int pos = 0;
+        EXPECT_EQ(spin.validate(pasted, pos), state) << Std(text);
+    }
 }
 
 TEST(SpinEdit, TextThatIsNotAWholeNumberReadsAsZero)
@@ -381,7 +316,7 @@ TEST(SpinEdit, TextThatIsNotAWholeNumberReadsAsZero)
     TSpinEdit spin;
     for (const auto& [text, value] : cases) {
         spin.SetText(text);
-        EXPECT_EQ(spin.Value(), value) << text.toStdString();
+        EXPECT_EQ(spin.Value(), value) << Std(text);
     }
 }
 
@@ -397,6 +332,523 @@ TEST(SpinEdit, ArrowsStepByOneWithoutBounds)
     spin.SetValue(std::numeric_limits<int>::max());
     spin.stepBy(1);
     EXPECT_EQ(spin.Value(), std::numeric_limits<int>::max());
+}
+
+// ---- address dialog --------------------------------------------------------
+
+class AddressDialog : public ::testing::Test {
+protected:
+    TSeams Seams;
+    TAddressDlg Dialog;
+};
+
+TEST_F(AddressDialog, FormCaptionsAndTabOrder)
+{
+    EXPECT_EQ(Dialog.windowTitle(), "Email Dialog");
+    EXPECT_EQ(Dialog.lblPrompt->text(), "Enter email address:");
+    EXPECT_EQ(Dialog.btnBrowse->text(), "&Browse...");
+    EXPECT_EQ(Dialog.btnAddtolist->text(), "&Add To List");
+    EXPECT_TRUE(Dialog.OKBtn->isDefault());
+    EXPECT_TRUE(Dialog.btnAddtolist->isHidden());
+    EXPECT_EQ(Dialog.layout()->sizeConstraint(), QLayout::SetFixedSize);
+    const std::vector<QWidget*> order = {Dialog.txtEmail, Dialog.OKBtn, Dialog.CancelBtn, Dialog.btnBrowse,
+                                         Dialog.btnAddtolist};
+    EXPECT_EQ(FocusChain(order), order);
+    Dialog.show();
+    EXPECT_EQ(Dialog.focusWidget(), Dialog.txtEmail);
+}
+
+TEST_F(AddressDialog, EnterOnAnEmptyBoxAcceptsEscAndCloseBoxCancel)
+{
+    const std::pair<int, std::function<void(TAddressDlg&)>> cases[] = {
+        {QDialog::Accepted, [](TAddressDlg& d) { PressKey(d.txtEmail, Qt::Key_Return); }},
+        {QDialog::Rejected, [](TAddressDlg& d) { PressKey(&d, Qt::Key_Escape); }},
+        {QDialog::Rejected, [](TAddressDlg& d) { d.close(); }},
+    };
+    for (const auto& [result, close] : cases) {
+        TAddressDlg dialog;
+        Seams.Dialogs.push_back(TSeams::Drive<TAddressDlg>(close));
+        EXPECT_EQ(ExecDialog(dialog), result);
+        EXPECT_EQ(dialog.txtEmail->text(), "");
+    }
+}
+
+TEST_F(AddressDialog, BrowseReplacesTheTextAndCancelKeepsIt)
+{
+    Dialog.txtEmail->setText("typed by hand");
+    Seams.Files = {std::nullopt, QString("/home/me/friends.txt")};
+    Dialog.btnBrowse->click();
+    EXPECT_EQ(Dialog.txtEmail->text(), "typed by hand");
+    Dialog.btnBrowse->click();
+    EXPECT_EQ(Dialog.txtEmail->text(), "/home/me/friends.txt");
+    ASSERT_EQ(Seams.Choosers.size(), 2u);
+    ExpectChooser(Seams.Choosers[0], TFileChooser::Open, "Select text list of email addresses...", kOpenFilter);
+}
+
+TEST_F(AddressDialog, AddToListTwiceAddsTwoEntriesThatStayAfterCancel)
+{
+    std::vector<QString> list;
+    Dialog.OnAddToList = [&](const QString& text) { list.push_back(text); };
+    Dialog.btnAddtolist->show();
+    Seams.Dialogs.push_back(TSeams::Drive<TAddressDlg>([](TAddressDlg& d) {
+        d.txtEmail->setText(" no-at-sign ");
+        d.btnAddtolist->click();
+        d.btnAddtolist->click();
+        EXPECT_TRUE(d.isVisible()) << "the dialog stays open";
+        d.CancelBtn->click();
+    }));
+    EXPECT_EQ(ExecDialog(Dialog), QDialog::Rejected);
+    EXPECT_EQ(list, (std::vector<QString>{" no-at-sign ", " no-at-sign "}));
+    EXPECT_TRUE(Seams.Boxes.empty());
+}
+
+TEST_F(AddressDialog, ListThatRefusesTheEntryIsReported)
+{
+    Dialog.OnAddToList = [](const QString&) { throw std::runtime_error("list full"); };
+    Dialog.show();
+    Dialog.btnAddtolist->click();
+    ASSERT_EQ(Seams.Boxes.size(), 1u);
+    EXPECT_EQ(Seams.Boxes[0].Kind, TMsgKind::Error);
+    EXPECT_EQ(Seams.Boxes[0].Title, ApplicationTitle());
+    EXPECT_EQ(Seams.Boxes[0].Text, "Unable to insert a line.");
+    EXPECT_TRUE(Dialog.isVisible());
+
+    TAddressDlg unconnected;
+    unconnected.btnAddtolist->click();
+    EXPECT_EQ(Seams.Boxes.size(), 2u);
+}
+
+// ---- message dialog ----------------------------------------------------------
+
+TEST(MessageText, LoneCrAndLoneLfBecomeCrLfAndFileBytesAreUtf8OrLatin1)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""}, {"one", "one"}, {"a\nb", "a\r\nb"}, {"a\rb", "a\r\nb"}, {"a\r\nb", "a\r\nb"},
+        {"a\n\rb", "a\r\n\r\nb"}, {"\r\r\n\n", "\r\n\r\n\r\n"}, {"end\n", "end\r\n"}, {"end\r", "end\r\n"},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(LineBreaksToCrLf(in), out) << in;
+    EXPECT_EQ(DecodeFileText(QByteArray("caf\xC3\xA9")), QString::fromUtf8("caf\xC3\xA9"));
+    EXPECT_EQ(DecodeFileText(QByteArray("caf\xE9")), QString::fromUtf8("caf\xC3\xA9"));
+}
+
+class MessageDialog : public ::testing::Test {
+protected:
+    TSeams Seams;
+    TScratch Dir;
+    TMsgDlg Dialog;
+};
+
+TEST_F(MessageDialog, FormCaptionsTabOrderAndOkHasTheFocus)
+{
+    EXPECT_EQ(Dialog.windowTitle(), "Message To Send");
+    EXPECT_EQ(Dialog.Label1->text(), "Subject:");
+    EXPECT_EQ(Dialog.Button1->text(), "&Open...");
+    EXPECT_EQ(Dialog.Button2->text(), "&Save As...");
+    EXPECT_TRUE(Dialog.OKBtn->isDefault());
+    EXPECT_EQ(Dialog.txtText->lineWrapMode(), QPlainTextEdit::NoWrap);
+    const std::vector<QWidget*> order = {Dialog.OKBtn, Dialog.CancelBtn, Dialog.txtSubject, Dialog.txtText,
+                                         Dialog.Button1, Dialog.Button2};
+    EXPECT_EQ(FocusChain(order), order);
+    Dialog.show();
+    EXPECT_EQ(Dialog.focusWidget(), Dialog.OKBtn);
+}
+
+TEST_F(MessageDialog, EnterInTheTextStartsALineAndEnterOnOkAccepts)
+{
+    Seams.Dialogs.push_back(TSeams::Drive<TMsgDlg>([](TMsgDlg& d) {
+        d.txtText->setPlainText("first");
+        d.txtText->moveCursor(QTextCursor::End);
+        PressKey(d.txtText, Qt::Key_Return);
+        EXPECT_EQ(d.result(), QDialog::Rejected) << "Enter in the text does not accept";
+        EXPECT_EQ(d.Lines(), QStringList{"first"});
+        EXPECT_EQ(d.TextBytes(), "first\r\n");
+        PressKey(d.OKBtn, Qt::Key_Return);
+    }));
+    EXPECT_EQ(ExecDialog(Dialog), QDialog::Accepted);
+}
+
+TEST_F(MessageDialog, LinesRoundTripAndEveryLineEndEndsALine)
+{
+    const QStringList cases[] = {{}, {""}, {"a"}, {"a", ""}, {"", "b"}, {"a", "b", "c"}, {"", ""}};
+    for (const auto& lines : cases) {
+        Dialog.SetLines(lines);
+        EXPECT_EQ(Dialog.Lines(), lines) << Std(lines.join('|'));
+    }
+    ASSERT_TRUE(Dialog.LoadFromFile(QString::fromStdString(Dir.Write("mixed.txt", "a\rb\r\nc\nd\r"))));
+    EXPECT_EQ(Dialog.Lines(), (QStringList{"a", "b", "c", "d"}));
+    EXPECT_EQ(Dialog.TextBytes(), "a\r\nb\r\nc\r\nd\r\n");
+}
+
+TEST_F(MessageDialog, OpenWithLoneLfThenSaveAsWritesCrLfAndAddsTxt)
+{
+    Dir.Write("lf.txt", "one\ntwo\n\nfour");
+    Dialog.txtSubject->setText("kept subject");
+    Seams.Files = {Dir.QPath("lf.txt"), Dir.QPath("typed")};
+    Dialog.Button1->click();
+    EXPECT_EQ(Dialog.txtSubject->text(), "kept subject");
+    Dialog.Button2->click();
+    EXPECT_EQ(Dir.Read("typed.txt"), "one\r\ntwo\r\n\r\nfour");
+    EXPECT_FALSE(QFile::exists(Dir.QPath("typed")));
+    EXPECT_EQ(Dialog.Lines(), (QStringList{"one", "two", "", "four"}));
+    EXPECT_TRUE(Seams.Boxes.empty());
+
+    ASSERT_EQ(Seams.Choosers.size(), 2u);
+    ExpectChooser(Seams.Choosers[0], TFileChooser::Open, "Select text file...", kOpenFilter);
+    ExpectChooser(Seams.Choosers[1], TFileChooser::Save, "Save as text file...",
+                  "Text files (*.txt)|*.txt|All files (*.*)|*.*");
+    EXPECT_EQ(Seams.Choosers[1].DefaultSuffix, "txt");
+}
+
+TEST_F(MessageDialog, SaveAsWritesTheBoxByteForByte)
+{
+    const std::pair<QString, std::string> cases[] = {
+        {"", ""},                                   // an empty box: an empty file
+        {"no final enter", "no final enter"},
+        {"two\nlines\n", "two\r\nlines\r\n"},
+        {QString::fromUtf8("caf\xC3\xA9\xC2\xA0!"), "caf\xC3\xA9\xC2\xA0!"},   // a non-breaking space stays
+    };
+    for (const auto& [text, bytes] : cases) {
+        Dir.Write("out.txt", "old content");
+        Dialog.txtText->setPlainText(text);
+        ASSERT_TRUE(Dialog.SaveToFile(Dir.QPath("out.txt")));
+        EXPECT_EQ(Dir.Read("out.txt"), bytes) << Std(text);
+    }
+    Seams.Files = {Dir.QPath("given.name")};
+    Dialog.Button2->click();
+    EXPECT_TRUE(QFile::exists(Dir.QPath("given.name"))) << "a name with an extension is kept";
+}
+
+TEST_F(MessageDialog, CancelledChoosersChangeNothing)
+{
+    Dialog.SetLines({"keep"});
+    Seams.Files = {std::nullopt, std::nullopt};
+    Dialog.Button1->click();
+    Dialog.Button2->click();
+    EXPECT_EQ(Dialog.Lines(), QStringList{"keep"});
+    EXPECT_EQ(QDir(Dir.QPath("")).entryList(QDir::Files), QStringList{});
+    EXPECT_TRUE(Seams.Boxes.empty());
+}
+
+TEST_F(MessageDialog, FilesThatCannotBeReadOrWrittenAreReportedAndTheTextStays)
+{
+    Dialog.SetLines({"previous"});
+    Dir.Write("plain", "a file, not a folder");
+    // A folder is no text file either.
+    Seams.Files = {Dir.QPath("missing.txt"), Dir.QPath(""), Dir.QPath("plain/out.txt")};
+    Dialog.Button1->click();
+    Dialog.Button1->click();
+    Dialog.Button2->click();
+    EXPECT_EQ(Seams.BoxTexts(), (std::vector<std::string>{"Cannot open file " + Dir.Path("missing.txt") + ".",
+                                                          "Cannot open file " + Dir.Path("") + ".",
+                                                          "Cannot create file " + Dir.Path("plain/out.txt") + "."}));
+    EXPECT_EQ(Seams.Boxes[0].Kind, TMsgKind::Error);
+    EXPECT_EQ(Dialog.Lines(), QStringList{"previous"});
+    EXPECT_EQ(Dir.Read("plain"), "a file, not a folder");
+}
+
+TEST_F(MessageDialog, TextAboveTheCapacityIsRefused)
+{
+    Dialog.SetLines({"previous"});
+    Dir.Write("big.txt", std::string(kMemoCapacity + 1, 'x'));
+    // Fits as it stands, but not once every LF has become CR LF.
+    Dir.Write("lf.txt", std::string(kMemoCapacity / 2 + 1, '\n'));
+    EXPECT_FALSE(Dialog.LoadFromFile(Dir.QPath("big.txt")));
+    EXPECT_FALSE(Dialog.LoadFromFile(Dir.QPath("lf.txt")));
+    // A device that never ends is refused too, and does not hang the dialog.
+    EXPECT_FALSE(Dialog.LoadFromFile("/dev/zero"));
+    EXPECT_EQ(Seams.BoxTexts(), std::vector<std::string>(3, "Text exceeds memo capacity."));
+    EXPECT_EQ(Dialog.Lines(), QStringList{"previous"});
+}
+
+// ---- the settings file ----------------------------------------------------------
+
+const std::string kFreshFile =
+    "[Setup]\r\nPort=25\r\nTimeOut=60\r\nUseDomainAddress=1\r\nUseBCC=1\r\nShowSuccess=1\r\nOneFilePerMsg=0\r\n"
+    "ShowPanel=1\r\nMsgTextFile=\r\nMsgText=0\r\nMsgSubjectDef=\r\nMsgSubject=0\r\nBackColor=-2147483643\r\n"
+    "Height=321\r\nWidth=432\r\nTop=15\r\nLeft=15\r\nFontColor=0\r\nFontName=MS Sans Serif\r\nFontSize=10\r\n"
+    "Server=\r\nEMail Address=\r\nName=\r\nLog File=\r\nEncoding=1\r\nCharSet=0\r\n";
+
+class Settings : public ::testing::Test {
+protected:
+    void Load(const std::string& fileText)
+    {
+        Dir.Write("tessaly.ini", fileText);
+        Reload();
+    }
+    void Reload() { LoadSettings(Path(), Mailer, Run, Window, Addresses); }
+    void Save() { SaveSettings(Path(), Mailer, Run, Window, Addresses); }
+    std::string Path() const { return Dir.Path("tessaly.ini"); }
+    std::string FileText() const { return Dir.Read("tessaly.ini"); }
+    // The value of one key as written.
+    std::string Written(const std::string& key) const
+    {
+        const std::string text = FileText();
+        const auto at = text.find("\r\n" + key + "=");
+        if (at == std::string::npos)
+            return "<absent>";
+        const auto start = at + 3 + key.size();
+        return text.substr(start, text.find("\r\n", start) - start);
+    }
+
+    TScratch Dir;
+    TSMTP Mailer;
+    TRunSettings Run;
+    TWindowSettings Window;
+    std::vector<std::string> Addresses;
+};
+
+TEST_F(Settings, MissingFileGivesEveryDefaultAndTheFirstSaveWrites25KeysInOrder)
+{
+    // Start far from the defaults, so a key that is not applied shows.
+    Mailer.SetDefaultPort(1);
+    Mailer.SetTimeOut(5);
+    Mailer.SetUseDomainAddress(false);
+    Mailer.SetShowResult(false);
+    Mailer.SetServer("old");
+    Mailer.SetFrom("old@example.org|Old");
+    Mailer.SetLogFileName("/old.log");
+    Mailer.SetEncoding(etUU);
+    Run = TRunSettings{false, true, "f", 1, "s", 2};
+    Window = TWindowSettings{1, 2, 3, 4, false, 5, "Other", 6, 7};
+    Addresses = {"stale"};
+
+    LoadSettings(Dir.Path("absent.ini"), Mailer, Run, Window, Addresses);
+
+    EXPECT_TRUE(Addresses.empty());
+    EXPECT_FALSE(QFileInfo::exists(Dir.QPath("absent.ini")));
+    Save();
+    EXPECT_EQ(FileText(), kFreshFile);
+}
+
+TEST_F(Settings, SenderIsSplitAtTheBar)
+{
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"me@example.org", "me@example.org", ""},
+        {"me@example.org|Jo Bloggs|Jr", "me@example.org", "Jo Bloggs|Jr"},
+        {"you@example.org|You There", "you@example.org", "You There"}};
+    for (const auto& [from, address, name] : cases) {
+        Mailer.SetFrom(from);
+        Save();
+        EXPECT_EQ(Written("EMail Address"), address);
+        EXPECT_EQ(Written("Name"), name);
+        Mailer.SetFrom("");
+        Reload();
+        EXPECT_EQ(Mailer.From(), from);
+    }
+}
+
+TEST_F(Settings, HexColourLoadsAndSavesBackAsDecimal)
+{
+    Load("[Setup]\r\nFontColor=0xFF\r\nBackColor=$00FF00\r\n");
+    EXPECT_EQ(Window.FontColor, 0xFF);   // pure red
+    EXPECT_EQ(Window.BackColor, 0xFF00);
+    Save();
+    EXPECT_EQ(Written("FontColor"), "255");
+    EXPECT_EQ(Written("BackColor"), "65280");
+}
+
+TEST_F(Settings, BooleansTakeNumbersOnly)
+{
+    // Not a number: the default, true for UseBCC and false for OneFilePerMsg.
+    const std::tuple<std::string, bool, bool> cases[] = {
+        {"yes", true, false}, {"2", true, true}, {"0", false, false},
+        {"1", true, true},    {"-1", true, true}, {"", true, false}};
+    for (const auto& [stored, bcc, onePerMsg] : cases) {
+        Load("[Setup]\r\nUseBCC=" + stored + "\r\nOneFilePerMsg=" + stored + "\r\n");
+        EXPECT_EQ(Run.UseBCC, bcc) << stored;
+        EXPECT_EQ(Run.OneFilePerMsg, onePerMsg) << stored;
+        Save();
+        EXPECT_EQ(Written("UseBCC"), bcc ? "1" : "0") << stored;
+    }
+}
+
+TEST_F(Settings, EncodingComesBeforeCharSet)
+{
+    Load("[Setup]\r\nEncoding=0\r\nCharSet=1\r\n");
+    EXPECT_EQ(Mailer.Encoding(), etUU);
+    EXPECT_EQ(Mailer.CharSet(), csUSASCII);
+    Save();
+    EXPECT_EQ(Written("Encoding") + Written("CharSet"), "00");
+
+    // The client is on UUencode now: only with the encoding set first is
+    // the character set taken.
+    Load("[Setup]\r\nEncoding=1\r\nCharSet=1\r\n");
+    EXPECT_EQ(Mailer.Encoding(), etMIME);
+    EXPECT_EQ(Mailer.CharSet(), csISO8859);
+}
+
+TEST_F(Settings, AddressesAnyKeyEmptySkippedDuplicatesKeptRenumberedOnSave)
+{
+    Load("[Addresses]\r\nx=zed@example.org\r\ny=\r\nanAddress7=/home/me/list.txt\r\nx=zed@example.org\r\n");
+    // File order; the main window sorts.
+    EXPECT_EQ(Addresses, (std::vector<std::string>{"zed@example.org", "/home/me/list.txt", "zed@example.org"}));
+    Save();
+    const std::string text = FileText();
+    EXPECT_NE(text.find("\r\n[Addresses]\r\nanAddress0=zed@example.org\r\nanAddress1=/home/me/list.txt\r\n"
+                        "anAddress2=zed@example.org\r\n"),
+              std::string::npos) << text;
+    EXPECT_EQ(text.find("x="), std::string::npos);
+
+    Addresses.clear();
+    Save();
+    EXPECT_EQ(FileText().find("Addresses"), std::string::npos) << "an empty list removes the section";
+}
+
+TEST_F(Settings, LongListRoundTripsWithBlanksAroundEntriesDropped)
+{
+    // Far beyond the 638 entries that a key list of 8192 bytes could hold.
+    constexpr int kEntries = 2500;
+    for (int i = 0; i < kEntries; ++i)
+        Addresses.push_back("user" + std::to_string(i) + "@example.org");
+    auto saved = Addresses;
+    Addresses.push_back("  spaced@example.org\t ");
+    saved.push_back("spaced@example.org");
+    Save();
+    Addresses.clear();
+    Reload();
+    EXPECT_EQ(Addresses, saved);
+}
+
+TEST_F(Settings, LongValueIsCutTo1023Characters)
+{
+    Load("[Setup]\r\nServer=" + std::string(2000, 's') + "\r\n[Addresses]\r\na=" + std::string(2000, 'a') + "\r\n");
+    EXPECT_EQ(Mailer.Server(), std::string(1023, 's'));
+    EXPECT_EQ(Addresses, std::vector<std::string>{std::string(1023, 'a')});
+}
+
+TEST_F(Settings, ValuesOutOfRangeFallBackToTheDefault)
+{
+    using TGet = std::function<int(const TSMTP&, const TRunSettings&, const TWindowSettings&)>;
+    const TGet port = [](auto& m, auto&, auto&) { return m.DefaultPort(); };
+    const TGet timeOut = [](auto& m, auto&, auto&) { return m.TimeOut(); };
+    const TGet encoding = [](auto& m, auto&, auto&) { return int(m.Encoding()); };
+    const TGet charSet = [](auto& m, auto&, auto&) { return int(m.CharSet()); };
+    const TGet msgText = [](auto&, auto& r, auto&) { return r.MsgText; };
+    const TGet msgSubject = [](auto&, auto& r, auto&) { return r.MsgSubject; };
+    const TGet fontSize = [](auto&, auto&, auto& w) { return w.FontSize; };
+    const TGet height = [](auto&, auto&, auto& w) { return w.Height; };
+    const TGet width = [](auto&, auto&, auto& w) { return w.Width; };
+    const TGet top = [](auto&, auto&, auto& w) { return w.Top; };
+    const TGet left = [](auto&, auto&, auto& w) { return w.Left; };
+    const TGet back = [](auto&, auto&, auto& w) { return int(w.BackColor); };
+    const TGet font = [](auto&, auto&, auto& w) { return int(w.FontColor); };
+    const std::tuple<std::string, TGet, int> cases[] = {
+        {"Port=70000", port, 25}, {"Port=-1", port, 25}, {"Port=0", port, 0}, {"Port=65535", port, 65535},
+        {"TimeOut=0", timeOut, 60}, {"TimeOut=-5", timeOut, 60}, {"TimeOut=1", timeOut, 1},
+        {"Encoding=2", encoding, etMIME}, {"Encoding=-1", encoding, etMIME}, {"CharSet=7", charSet, csUSASCII},
+        {"MsgText=3", msgText, 0}, {"MsgSubject=-1", msgSubject, 0}, {"MsgSubject=2", msgSubject, 2},
+        {"FontSize=0", fontSize, 10}, {"FontSize=100000", fontSize, 10}, {"Height=0", height, 321},
+        {"Width=-40", width, 432}, {"Width=100000", width, 432}, {"Top=-99999", top, 15},
+        {"Left=-200", left, -200},   // on another screen: kept
+        {"BackColor=0x12345678", back, int(0x80000005u)},   // not a colour
+        {"BackColor=0x8000000F", back, int(0x8000000Fu)},   // system colour 15
+        {"FontColor=0x80000099", font, 0},                   // no such system colour
+    };
+    for (const auto& [line, get, expected] : cases) {
+        Mailer.SetEncoding(etMIME);
+        Load("[Setup]\r\nEncoding=1\r\n" + line + "\r\n");
+        EXPECT_EQ(get(Mailer, Run, Window), expected) << line;
+    }
+}
+
+TEST_F(Settings, SaveKeepsWhatOthersWrote)
+{
+    Load("; my notes\r\n[Setup]\r\nPort=2525\r\nExtra=kept\r\n\r\n[Other]\r\nkey=value\r\n");
+    // Another program adds a key while the window is open.
+    Dir.Write("tessaly.ini", FileText() + "[Late]\r\nnew=1\r\n");
+    Save();
+    const std::string text = FileText();
+    EXPECT_EQ(text.rfind("; my notes\r\n[Setup]\r\nPort=2525\r\nExtra=kept\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("[Other]\r\nkey=value\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[Late]\r\nnew=1\r\n"), std::string::npos);
+}
+
+TEST_F(Settings, FolderThatCannotHoldTheFileReportsThePath)
+{
+    const std::string path = Dir.Write("plain", "a file, not a folder") + "/tessaly.ini";
+    try {
+        SaveSettings(path, Mailer, Run, Window, Addresses);
+        FAIL() << "the save should fail";
+    } catch (const ESettingsError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+}
+
+TEST_F(Settings, FailedSaveLeavesTheOldFileWhole)
+{
+    const std::string old = kFreshFile + "\r\n[Addresses]\r\nanAddress0=keep@example.org\r\n";
+    Dir.Write("tessaly.ini", old);
+    Addresses = std::vector<std::string>(50, "new-entry@example.org");
+    {
+        // The new file is larger than this: the write fails part-way, for
+        // root as well.
+        const TFileSizeLimit limit(old.size() + 16);
+        EXPECT_THROW(Save(), ESettingsError);
+    }
+    EXPECT_EQ(FileText(), old);
+    EXPECT_EQ(QDir(Dir.QPath("")).entryList(QDir::Files | QDir::Hidden), QStringList{"tessaly.ini"});
+}
+
+TEST_F(Settings, FileThatCannotBeReadGivesDefaultsAndIsNotOverwritten)
+{
+    // Something that exists where the file should be but cannot be read
+    // as one: loading is silent, saving must not replace it blindly.
+    Dir.Folder("tessaly.ini");
+    Mailer.SetDefaultPort(1);
+    Reload();
+    EXPECT_EQ(Mailer.DefaultPort(), 25);
+    EXPECT_THROW(Save(), ESettingsError);
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(Path())).isDir());
+}
+
+TEST_F(Settings, ReadOnlyFileIsNotReplaced)
+{
+    const std::string old = "[Setup]\r\nPort=2525\r\n";
+    Dir.Write("tessaly.ini", old);
+    ::chmod(Path().c_str(), 0444);
+    const std::string folder = Dir.Path("");
+    ::chmod(folder.c_str(), 0777);
+    const std::string path = Path();
+    const bool refused = RunUnprivileged([&] {
+        try {
+            SaveSettings(path, Mailer, Run, Window, Addresses);
+        } catch (const ESettingsError&) {
+            return true;
+        }
+        return false;
+    });
+    ::chmod(folder.c_str(), 0700);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(FileText(), old);
+}
+
+// ---- text bytes at the edges: UTF-8 when valid, Latin-1 else ----------------------
+
+TEST(TextCodec, ValidatesAndConvertsToLatin1)
+{
+    // Bytes, valid UTF-8, what a line of them becomes for ISO-8859-1.
+    const std::tuple<std::string, bool, std::string> cases[] = {
+        {"plain = text", true, "plain = text"},
+        {"Gr\xC3\xBC\xC3\x9F" "e", true, "Gr\xFC\xDF" "e"},
+        {"\xE2\x82\xAC 5 \xF0\x9F\x98\x80", true, "? 5 ?"},   // beyond Latin-1
+        {"Gr\xFC\xDF" "e", false, "Gr\xFC\xDF" "e"},          // Latin-1 already
+        {"\xC0\xAF", false, "\xC0\xAF"},                      // overlong
+        {"\xE0\x80\xAF", false, "\xE0\x80\xAF"},              // overlong, three bytes
+        {"\xED\xA0\x80", false, "\xED\xA0\x80"},              // surrogate
+        {"\xF4\x90\x80\x80", false, "\xF4\x90\x80\x80"},      // beyond Unicode
+        {"ab\xC3", false, "ab\xC3"},                          // truncated
+    };
+    for (const auto& [bytes, valid, latin1] : cases) {
+        SCOPED_TRACE(bytes);
+        EXPECT_EQ(IsValidUtf8(bytes), valid);
+        EXPECT_EQ(Latin1FromUtf8(bytes), latin1);
+        const QByteArray raw = QByteArray::fromStdString(bytes);
+        EXPECT_EQ(DecodeText(bytes), valid ? QString::fromUtf8(raw) : QString::fromLatin1(raw));
+    }
+    TStrings lines{"caf\xC3\xA9", "", "na\xEFve"};
+    ConvertToLatin1(lines);
+    EXPECT_EQ(lines.ToVector(), (std::vector<std::string>{"caf\xE9", "", "na\xEFve"}));
 }
 
 }

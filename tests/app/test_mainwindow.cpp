@@ -1,7 +1,9 @@
 // The main window: layout and menu, drops, the close query, compact mode,
-// Esc, font and colour, settings at start-up and close.
+// Esc, font and colour, settings at start-up and close, and the address
+// list with every command that adds, edits or removes entries.
+#include "emaildlg.h"
 #include "fake_smtp_server.h"
-#include "support_app_window.h"
+#include "support_app.h"
 
 #include <QAction>
 #include <QDropEvent>
@@ -10,62 +12,54 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
-#include <gtest/gtest.h>
 
 namespace {
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public AppWindowTest {
 protected:
-    void SetUp() override { window = MakeWindow(Ini()); }
-    std::string Ini() const { return scratch.Path("tessaly.ini"); }
+    // Delivers to `server`, with a@example.com the selected entry.
     void Ready(TFakeSMTPServer& server)
     {
-        window->Mailer.SetServer(server.Address());
-        window->Mailer.SetFrom("sender@example.com");
-        window->Mailer.SetShowResult(false);
-        window->Mailer.SetTimeOut(10);
-        window->Run.MsgText = 1;
-        window->Run.MsgSubject = 1;
-        window->AddEntry("a@example.com");
+        Serve(server.Address());
+        Fill({"a@example.com"});
         SelectEntries(*window, {"a@example.com"});
     }
-    // Runs `action` each time the mailer reports `status`.
-    void AtStatus(TMailStatus status, std::function<void()> action)
+    // Drops `paths` on the window; returns whether the drag was welcome.
+    bool Drop(const QStringList& paths)
     {
-        const TNotifyEvent shown = window->Mailer.OnStatusChange;
-        window->Mailer.OnStatusChange = [this, shown, status, action](QObject* sender) {
-            shown(sender);
-            if (window->Mailer.Status() == status)
-                action();
-        };
-    }
-    void Drop(const QStringList& paths)
-    {
-        auto* data = new QMimeData;
+        QMimeData data;
         QList<QUrl> urls;
         for (const QString& path : paths)
             urls << QUrl::fromLocalFile(path);
-        data->setUrls(urls);
+        data.setUrls(urls);
         const QPointF at(window->width() / 2.0, window->height() - 10.0);
-        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(window.get(), &enter);
-        lastEnterAccepted = enter.isAccepted();
-        QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(window.get(), &drop);
-        delete data;
         // The run starts once the drop has been answered.
         QCoreApplication::processEvents();
+        return enter.isAccepted();
     }
-
-    TSeams seams;
-    TScratch scratch;
-    std::unique_ptr<TfrmMailTo> window;
-    bool lastEnterAccepted = false;
+    // A double-click on a row as the mouse delivers it: press, release,
+    // then the double-click event and its release.
+    void DoubleClick(int row)
+    {
+        QWidget* viewport = window->lstAddresses->viewport();
+        const QPointF at = window->lstAddresses->visualItemRect(window->lstAddresses->item(row)).center();
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                                  QEvent::MouseButtonRelease}) {
+            const Qt::MouseButtons down = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+            QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::LeftButton, down, Qt::NoModifier);
+            QCoreApplication::sendEvent(viewport, &event);
+        }
+    }
 };
 
 // ---- layout -------------------------------------------------------------------
@@ -92,14 +86,11 @@ TEST_F(MainWindowTest, CaptionsHintsAndTheListFirstInTabOrder)
     EXPECT_EQ(window->Label1->text(), "Select addresses to mail dragged files to:");
     EXPECT_EQ(window->lstAddresses->toolTip(), "RightClick for more options...");
     EXPECT_EQ(window->lstAddresses->selectionMode(), QAbstractItemView::ExtendedSelection);
-    EXPECT_EQ(window->prcMeter->minimum(), 0);
     EXPECT_EQ(window->prcMeter->maximum(), 100);
-    EXPECT_TRUE(window->prcMeter->isTextVisible());
     EXPECT_TRUE(window->pnlSending->isHidden());
 
     ShowActive(*window);
     EXPECT_EQ(QApplication::focusWidget(), window->lstAddresses);
-    // The tab order from the list: the control panel's controls as listed.
     std::vector<QWidget*> order;
     for (QWidget* w = window->lstAddresses->nextInFocusChain(); w != window->lstAddresses && order.size() < 9;
          w = w->nextInFocusChain())
@@ -108,41 +99,43 @@ TEST_F(MainWindowTest, CaptionsHintsAndTheListFirstInTabOrder)
     EXPECT_EQ(order, (std::vector<QWidget*>{window->Button1, window->txtAddress, window->Button3,
                                             window->btnHidePanel, window->btnSetup, window->Button5,
                                             window->btnRemSelected, window->btnColor, window->btnFont}));
-}
 
-TEST_F(MainWindowTest, ContextMenuHoldsEveryItemInOrderWithItsKeys)
-{
     std::vector<std::pair<QString, QString>> items;
     for (const QAction* action : window->popAddresses->actions())
         items.emplace_back(action->isSeparator() ? "-" : action->text(), action->shortcut().toString());
-    const std::vector<std::pair<QString, QString>> expected{
-        {"&Add Address/List...", "Ins"}, {"&Edit Selected...", ""}, {"&Remove Selected", "Del"}, {"-", ""},
-        {"&Mail To Selected (no files)...", "Ctrl+M"}, {"-", ""}, {"&Hide Panel", ""}, {"&Show Panel", ""},
-        {"&Setup...", "Ctrl+S"}, {"-", ""}, {"E&xit", "Ctrl+X"}};
-    EXPECT_EQ(items, expected);
+    EXPECT_EQ(items, (std::vector<std::pair<QString, QString>>{
+                         {"&Add Address/List...", "Ins"}, {"&Edit Selected...", ""}, {"&Remove Selected", "Del"},
+                         {"-", ""}, {"&Mail To Selected (no files)...", "Ctrl+M"}, {"-", ""}, {"&Hide Panel", ""},
+                         {"&Show Panel", ""}, {"&Setup...", "Ctrl+S"}, {"-", ""}, {"E&xit", "Ctrl+X"}}));
 }
 
 // ---- drops -----------------------------------------------------------------------
 
-TEST_F(MainWindowTest, DropOfThreeFilesAndAFolderMailsTheThreeFiles)
+TEST_F(MainWindowTest, DropOfThreeFilesAndAFolderMailsTheThreeFilesInNormalAndCompactMode)
 {
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Ready(server);
-    const QStringList dropped{QString::fromStdString(scratch.Write("one.txt", "1")),
-                              QString::fromStdString(scratch.Folder("folder")),
-                              QString::fromStdString(scratch.Write("two.dat", "2")),
-                              QString::fromStdString(scratch.Write("three.txt", "3"))};
-    std::vector<std::string> attached;
-    AtStatus(msSendingCommands, [&] { attached = window->Mailer.Attachments().ToVector(); });
+    for (const bool compact : {false, true}) {
+        SCOPED_TRACE(compact ? "compact" : "normal");
+        Open();
+        if (compact)
+            window->popHidepanel->trigger();
+        TFakeSMTPServer server(SessionScript(1, 1));
+        Ready(server);
+        const QStringList dropped{QString::fromStdString(scratch.Write("one.txt", "1")), QString::fromStdString(scratch.Folder("f")),
+                                  QString::fromStdString(scratch.Write("two.dat", "2")),
+                                  QString::fromStdString(scratch.Write("three.txt", "3"))};
+        Sent.clear();
 
-    Drop(dropped);
+        EXPECT_TRUE(Drop(dropped));
 
-    EXPECT_TRUE(lastEnterAccepted);
-    EXPECT_EQ(attached, (std::vector<std::string>{dropped[0].toStdString(), dropped[2].toStdString(),
-                                                  dropped[3].toStdString()}));
-    EXPECT_TRUE(AnyLineHolds(server.Received(), "Subject:  Files: one.txt, two.dat, three.txt"));
-    EXPECT_EQ(LinesStartingWith(server.Received(), "QUIT").size(), 1u);
-    EXPECT_FALSE(window->TransferActive());
+        ASSERT_EQ(Sent.size(), 1u);
+        EXPECT_EQ(Sent[0].Attachments, (std::vector<std::string>{dropped[0].toStdString(), dropped[2].toStdString(),
+                                                                 dropped[3].toStdString()}));
+        EXPECT_TRUE(AnyLineHolds(server.Received(), "Subject:  Files: one.txt, two.dat, three.txt"));
+        EXPECT_EQ(LinesStartingWith(server.Received(), "QUIT").size(), 1u);
+        EXPECT_FALSE(window->TransferActive());
+        // The run hides the panel and puts it back as it was.
+        EXPECT_EQ(window->pnlControl->isHidden(), compact);
+    }
 }
 
 TEST_F(MainWindowTest, DropWithNothingSelectedOpensTheRecipientPrompt)
@@ -162,25 +155,25 @@ TEST_F(MainWindowTest, DropIsRefusedWhileARunIsActive)
 {
     TFakeSMTPServer server(SessionScript(1, 1));
     Ready(server);
-    const QString first = QString::fromStdString(scratch.Write("one.txt", "1"));
-    const QString second = QString::fromStdString(scratch.Write("two.txt", "2"));
-    bool refused = false;
+    const std::string first = scratch.Write("one.txt", "1");
+    bool welcome = true;
     std::vector<std::string> attached;
-    AtStatus(msLoggingIn, [&] {
-        Drop({second});
-        refused = !lastEnterAccepted;
+    OnStatus = [&](TMailStatus status) {
+        if (status != msLoggingIn)
+            return;
+        welcome = Drop({QString::fromStdString(scratch.Write("two.txt", "2"))});
         attached = window->Mailer.Attachments().ToVector();
-    });
+    };
 
-    Drop({first});
+    Drop({QString::fromStdString(first)});
 
-    EXPECT_TRUE(refused);
-    EXPECT_EQ(attached, std::vector<std::string>{first.toStdString()});
+    EXPECT_FALSE(welcome);
+    EXPECT_EQ(attached, std::vector<std::string>{first});
     EXPECT_EQ(server.Connections(), 1);
     EXPECT_EQ(SplitMessages(server.Received()).size(), 1u);
 }
 
-// ---- close query ------------------------------------------------------------------------
+// ---- close query and settings -------------------------------------------------------------
 
 TEST_F(MainWindowTest, CloseIsRefusedDuringARunAndTheSendingGoesOn)
 {
@@ -188,28 +181,28 @@ TEST_F(MainWindowTest, CloseIsRefusedDuringARunAndTheSendingGoesOn)
     Ready(server);
     ShowActive(*window);
     std::vector<bool> closed;
-    AtStatus(msSendingBody, [&] {
+    OnStatus = [&](TMailStatus status) {
+        if (status != msSendingBody)
+            return;
         closed.push_back(window->close());
         window->Exit1->trigger();
         closed.push_back(!window->isVisible());
-    });
-    window->Mailer.Attachments().Add(scratch.Write("one.txt", "1"));
+    };
+    Attach({scratch.Write("one.txt", "1")});
 
     window->SendMail();
 
     EXPECT_EQ(closed, (std::vector<bool>{false, false}));
-    EXPECT_EQ(seams.BoxTexts(), (std::vector<std::string>{"Transfer in Progress.  Click Cancel button first.",
-                                                          "Transfer in Progress.  Click Cancel button first."}));
+    EXPECT_EQ(seams.BoxTexts(), std::vector<std::string>(2, "Transfer in Progress.  Click Cancel button first."));
     EXPECT_EQ(seams.Boxes[0].Kind, TMsgKind::Error);
     EXPECT_EQ(LinesStartingWith(server.Received(), "QUIT").size(), 1u);
-    EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->close());
 }
 
-TEST_F(MainWindowTest, CloseSavesTheSettingsAndAFailedSaveKeepsTheWindowOpen)
+TEST_F(MainWindowTest, FailedSaveOnCloseKeepsTheWindowOpen)
 {
     const std::string unwritable = scratch.Path("no-such-folder/tessaly.ini");
-    window = MakeWindow(unwritable);
+    window = std::make_unique<TfrmMailTo>(QStringList{}, unwritable);
     ShowActive(*window);
 
     EXPECT_FALSE(window->close());
@@ -222,11 +215,8 @@ TEST_F(MainWindowTest, CloseSavesTheSettingsAndAFailedSaveKeepsTheWindowOpen)
 
 TEST_F(MainWindowTest, FirstStartUsesTheDefaultsAndCloseWritesThem)
 {
-    EXPECT_EQ(window->width(), 432);
-    EXPECT_EQ(window->height(), 321);
-    EXPECT_EQ(window->pos(), QPoint(15, 15));
+    EXPECT_EQ(QRect(window->pos(), window->size()), QRect(15, 15, 432, 321));
     EXPECT_FALSE(window->CompactMode());
-    EXPECT_EQ(window->BackColor(), std::int32_t(0x80000005u));
     EXPECT_EQ(window->lstAddresses->font().family(), "MS Sans Serif");
     EXPECT_EQ(window->lstAddresses->font().pointSize(), 10);
     QSignalSpy closed(window.get(), &TfrmMailTo::Closed);
@@ -240,24 +230,25 @@ TEST_F(MainWindowTest, FirstStartUsesTheDefaultsAndCloseWritesThem)
     EXPECT_EQ(ini.find("[Addresses]"), std::string::npos);
 }
 
-TEST_F(MainWindowTest, StartUpLoadsBoundsLookAndASortedList)
+TEST_F(MainWindowTest, StartUpLoadsBoundsLookAndASortedListAndCloseSavesThem)
 {
     scratch.Write("tessaly.ini", IniText({"Height=300", "Width=500", "Top=40", "Left=60", "FontColor=0xFF",
                                           "FontName=DejaVu Sans", "FontSize=12", "BackColor=65280"},
-                                         {"zed@example.com", "Ann@example.com", "bob@example.com"}));
-    window = MakeWindow(Ini());
+                                         {"Zed@example.com", "b@example.com", "Ann@example.com", "b@example.com"}));
+    Open();
 
-    EXPECT_EQ(window->size(), QSize(500, 300));
-    EXPECT_EQ(window->pos(), QPoint(60, 40));
-    EXPECT_EQ(window->Entries(), (QStringList{"Ann@example.com", "bob@example.com", "zed@example.com"}));
+    EXPECT_EQ(QRect(window->pos(), window->size()), QRect(60, 40, 500, 300));
+    // Sorted without regard to case; duplicates stay.
+    const QStringList sorted{"Ann@example.com", "b@example.com", "b@example.com", "Zed@example.com"};
+    EXPECT_EQ(window->Entries(), sorted);
     EXPECT_EQ(window->lstAddresses->font().family(), "DejaVu Sans");
     EXPECT_EQ(window->lstAddresses->font().pointSize(), 12);
     EXPECT_EQ(window->lstAddresses->palette().color(QPalette::Text), QColor(255, 0, 0));
     EXPECT_EQ(window->lstAddresses->palette().color(QPalette::Base), QColor(0, 255, 0));
     EXPECT_TRUE(window->close());
-    const std::string ini = scratch.Read("tessaly.ini");
-    EXPECT_NE(ini.find("FontColor=255"), std::string::npos) << ini;
-    EXPECT_NE(ini.find("anAddress0=Ann@example.com"), std::string::npos);
+    EXPECT_NE(scratch.Read("tessaly.ini").find("FontColor=255"), std::string::npos);
+    Open();
+    EXPECT_EQ(window->Entries(), sorted);
 }
 
 // ---- compact mode ----------------------------------------------------------------------
@@ -266,6 +257,11 @@ TEST_F(MainWindowTest, CompactModeSurvivesARestart)
 {
     ShowActive(*window);
     const int outer = window->frameGeometry().height();
+    const QRect place = window->geometry();
+    const auto flags = window->windowFlags();
+    window->ShowPanel1->trigger();   // in normal mode: nothing changes
+    EXPECT_EQ(window->geometry(), place);
+    EXPECT_EQ(window->windowFlags(), flags);
 
     window->btnHidePanel->click();
 
@@ -278,7 +274,7 @@ TEST_F(MainWindowTest, CompactModeSurvivesARestart)
     ASSERT_TRUE(window->close());
     EXPECT_NE(scratch.Read("tessaly.ini").find("ShowPanel=0"), std::string::npos);
 
-    window = MakeWindow(Ini());
+    Open();
     EXPECT_TRUE(window->CompactMode());
     EXPECT_TRUE(window->pnlControl->isHidden());
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
@@ -287,93 +283,70 @@ TEST_F(MainWindowTest, CompactModeSurvivesARestart)
     window->ShowPanel1->trigger();
     EXPECT_FALSE(window->CompactMode());
     EXPECT_FALSE(window->pnlControl->isHidden());
-    EXPECT_FALSE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_EQ(window->windowType(), Qt::Window);
 }
 
-TEST_F(MainWindowTest, ShowPanelInNormalModeChangesNothing)
-{
-    ShowActive(*window);
-    const auto flags = window->windowFlags();
-    const QRect place = window->geometry();
-
-    window->ShowPanel1->trigger();
-
-    EXPECT_EQ(window->windowFlags(), flags);
-    EXPECT_EQ(window->geometry(), place);
-    EXPECT_FALSE(window->pnlControl->isHidden());
-}
-
-TEST_F(MainWindowTest, DropsInCompactModeAreMailedAsInNormalMode)
-{
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Ready(server);
-    window->popHidepanel->trigger();
-    ASSERT_TRUE(window->CompactMode());
-    SelectEntries(*window, {"a@example.com"});
-
-    Drop({QString::fromStdString(scratch.Write("one.txt", "1"))});
-
-    EXPECT_TRUE(AnyLineHolds(server.Received(), "Subject:  Files: one.txt"));
-    // The run hides the panel and puts it back as it was: hidden.
-    EXPECT_TRUE(window->pnlControl->isHidden());
-    EXPECT_TRUE(window->CompactMode());
-}
-
-// ---- Esc --------------------------------------------------------------------------------
+// ---- Esc, help and setup ------------------------------------------------------------------
 
 TEST_F(MainWindowTest, EscCancelsOnlyWhileSending)
 {
     TFakeSMTPServer server({"S: 220 ready", "C: HELO"});   // the HELO reply never comes
     Ready(server);
     window->Mailer.SetShowResult(true);
-    window->Mailer.Attachments().Add(scratch.Write("one.txt", "1"));
+    Attach({scratch.Write("one.txt", "1")});
     ShowActive(*window);
 
-    // Idle: Esc does nothing.
     QTest::keyClick(window->lstAddresses, Qt::Key_Escape);
     EXPECT_EQ(window->Mailer.Status(), msIdle);
 
-    AtStatus(msLoggingIn, [&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
+    OnStatus = [&](TMailStatus status) {
+        if (status == msLoggingIn)
+            QTest::keyClick(window.get(), Qt::Key_Escape);
+    };
     window->SendMail();
 
     EXPECT_EQ(seams.BoxTexts(), std::vector<std::string>{"Send aborted:\r\nOperation has been canceled"});
     EXPECT_TRUE(window->pnlSending->isHidden());
 }
 
-// ---- font and colour ----------------------------------------------------------------------
-
-TEST_F(MainWindowTest, ColourCancelLeavesTheListAndAConfirmedColourIsKept)
+TEST_F(MainWindowTest, HelpOpensTheReadmeAndSetupOpensTheSetupDialog)
 {
-    const QColor before = window->lstAddresses->palette().color(QPalette::Base);
-    seams.Colors = {std::nullopt, QColor(0x12, 0x34, 0x56)};
+    window->Button5->click();
+    ASSERT_EQ(seams.Edited.size(), 1u);
+    EXPECT_TRUE(seams.Edited[0].endsWith("/readme.txt")) << seams.Edited[0].toStdString();
 
-    window->btnColor->click();
-    EXPECT_EQ(window->BackColor(), std::int32_t(0x80000005u));
-    EXPECT_EQ(window->lstAddresses->palette().color(QPalette::Base), before);
-
-    window->btnColor->click();
-    EXPECT_EQ(window->BackColor(), 0x563412);
-    EXPECT_EQ(window->lstAddresses->palette().color(QPalette::Base), QColor(0x12, 0x34, 0x56));
-    ASSERT_TRUE(window->close());
-    EXPECT_NE(scratch.Read("tessaly.ini").find("BackColor=5649426"), std::string::npos);
+    seams.Dialogs = {TSeams::Any(QDialog::Rejected), TSeams::Any(QDialog::Rejected)};
+    window->btnSetup->click();
+    window->Setup1->trigger();
+    EXPECT_EQ(seams.DialogClasses, (std::vector<std::string>{"TSetupDlg", "TSetupDlg"}));
 }
 
-TEST_F(MainWindowTest, FontButtonSetsTheListFontAndCancelKeepsIt)
+// ---- font and colour ----------------------------------------------------------------------
+
+TEST_F(MainWindowTest, ColourAndFontCancelLeaveTheListAndConfirmedOnesAreKept)
 {
+    const QColor before = window->lstAddresses->palette().color(QPalette::Base);
     QFont chosen("DejaVu Serif", 14);
     chosen.setBold(true);
+    seams.Colors = {std::nullopt, QColor(0x12, 0x34, 0x56)};
     seams.Fonts = {std::nullopt, chosen};
 
+    window->btnColor->click();
     window->btnFont->click();
+    EXPECT_EQ(window->BackColor(), std::int32_t(0x80000005u));
+    EXPECT_EQ(window->lstAddresses->palette().color(QPalette::Base), before);
     EXPECT_EQ(window->lstAddresses->font().family(), "MS Sans Serif");
 
+    window->btnColor->click();
     window->btnFont->click();
+    EXPECT_EQ(window->BackColor(), 0x563412);
+    EXPECT_EQ(window->lstAddresses->palette().color(QPalette::Base), QColor(0x12, 0x34, 0x56));
     EXPECT_EQ(window->lstAddresses->font().family(), "DejaVu Serif");
     EXPECT_EQ(window->lstAddresses->font().pointSize(), 14);
     EXPECT_TRUE(window->lstAddresses->font().bold());
-    // Only the list's font changes.
-    EXPECT_NE(window->Button1->font().family(), "DejaVu Serif");
+    EXPECT_NE(window->Button1->font().family(), "DejaVu Serif") << "only the list's font changes";
+    ASSERT_TRUE(window->close());
+    EXPECT_NE(scratch.Read("tessaly.ini").find("BackColor=5649426"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, DefaultBlackOnTheSystemColourFollowsADarkTheme)
@@ -394,7 +367,6 @@ TEST_F(MainWindowTest, DefaultBlackOnTheSystemColourFollowsADarkTheme)
     EXPECT_EQ(themed.color(QPalette::Text), QColor(230, 230, 230));
     EXPECT_EQ(chosen.color(QPalette::Base), QColor(255, 255, 255));
     EXPECT_EQ(chosen.color(QPalette::Text), QColor(0, 0, 0));
-    EXPECT_EQ(window->FontColor(), 0);
 }
 
 TEST(TColor, DirectAndSystemColours)
@@ -409,19 +381,168 @@ TEST(TColor, DirectAndSystemColours)
     EXPECT_EQ(QColorToTColor(QColor(0x12, 0x34, 0x56)), 0x563412);
 }
 
-// ---- help and setup ----------------------------------------------------------------------
+// ---- the address list -------------------------------------------------------------------
 
-TEST_F(MainWindowTest, HelpOpensTheReadmeAndSetupOpensTheSetupDialog)
+TEST_F(MainWindowTest, AddingKeepsTheOtherSelectionsAndReSortClearsThem)
 {
-    window->Button5->click();
-    ASSERT_EQ(seams.Edited.size(), 1u);
-    EXPECT_TRUE(seams.Edited[0].endsWith("readme.txt")) << seams.Edited[0].toStdString();
+    Fill({"a@example.com", "c@example.com"});
+    SelectEntries(*window, {"c@example.com"});
+    window->AddEntry("b@example.com");
+    EXPECT_EQ(SelectedEntries(*window), QStringList{"c@example.com"});
+    window->ReSort();
+    EXPECT_TRUE(SelectedEntries(*window).isEmpty());
+}
 
-    seams.Dialogs.push_back(TSeams::Any(QDialog::Rejected));
-    seams.Dialogs.push_back(TSeams::Any(QDialog::Rejected));
-    window->btnSetup->click();
-    window->Setup1->trigger();
-    EXPECT_EQ(seams.DialogClasses, (std::vector<std::string>{"TSetupDlg", "TSetupDlg"}));
+TEST_F(MainWindowTest, TypedTextWithoutAtShowsTheErrorAndEnterAddsAnAddressTwice)
+{
+    Fill({"z@example.com"});
+    SelectEntries(*window, {"z@example.com"});
+    window->txtAddress->setText("nobody");
+    window->Button1->click();
+    ASSERT_EQ(seams.Boxes.size(), 1u);
+    EXPECT_EQ(seams.Boxes[0].Kind, TMsgKind::Error);
+    EXPECT_EQ(seams.Boxes[0].Title, "Error");
+    EXPECT_EQ(seams.Boxes[0].Text, "Email address must have \"@\" part.");
+    EXPECT_EQ(window->txtAddress->text(), "nobody");
+    EXPECT_EQ(window->Entries(), QStringList{"z@example.com"});
+
+    ShowActive(*window);
+    window->txtAddress->setFocus();
+    window->txtAddress->setText("m@example.com");
+    QTest::keyClick(window->txtAddress, Qt::Key_Return);
+    QTest::keyClick(window->txtAddress, Qt::Key_Return);
+    EXPECT_EQ(window->Entries(), (QStringList{"m@example.com", "m@example.com", "z@example.com"}));
+    EXPECT_EQ(window->txtAddress->text(), "m@example.com");
+    EXPECT_TRUE(SelectedEntries(*window).isEmpty());
+    EXPECT_EQ(seams.Boxes.size(), 1u);
+}
+
+TEST_F(MainWindowTest, DelButtonAndMenuRemoveEverySelectedEntryAtOnce)
+{
+    Fill({"a@x.org", "b@x.org", "c@x.org", "d@x.org", "e@x.org", "f@x.org"});
+    SelectEntries(*window, {"a@x.org", "c@x.org", "d@x.org"});
+    ShowActive(*window);
+    window->lstAddresses->setFocus();
+    QTest::keyClick(window->lstAddresses, Qt::Key_Delete);
+    EXPECT_EQ(window->Entries(), (QStringList{"b@x.org", "e@x.org", "f@x.org"}));
+
+    SelectEntries(*window, {"b@x.org"});
+    window->btnRemSelected->click();
+    SelectEntries(*window, {"e@x.org"});
+    window->Removeselected1->trigger();
+    window->lstAddresses->clearSelection();
+    window->Removeselected1->trigger();
+    EXPECT_EQ(window->Entries(), QStringList{"f@x.org"});
+    EXPECT_TRUE(seams.Boxes.empty());
+}
+
+TEST_F(MainWindowTest, InsOpensTheAddDialogWhichTakesAnyText)
+{
+    Fill({"a@x.org"});
+    ShowActive(*window);
+    window->lstAddresses->setFocus();
+    bool addHidden = false;
+    seams.Dialogs.push_back(seams.Address("/lists/team", QDialog::Accepted, [&](TAddressDlg& d) {
+        addHidden = d.btnAddtolist->isHidden();
+        EXPECT_TRUE(d.btnBrowse->isEnabled());
+        EXPECT_EQ(d.txtEmail->text(), "");
+    }));
+    seams.Dialogs.push_back(seams.Address("never added", QDialog::Rejected));
+
+    QTest::keyClick(window->lstAddresses, Qt::Key_Insert);
+    window->popAddAddress->trigger();
+
+    EXPECT_EQ(seams.Prompts, std::vector<QString>(2, "Enter address/list file to add:"));
+    EXPECT_TRUE(addHidden);
+    EXPECT_EQ(window->Entries(), (QStringList{"/lists/team", "a@x.org"}));
+}
+
+TEST_F(MainWindowTest, MenuKeysActWhileTheListHasTheFocusOnly)
+{
+    Fill({"a@x.org"});
+    Serve("127.0.0.1:" + std::to_string(ClosedPort()));
+    ShowActive(*window);
+    seams.Dialogs = {TSeams::Any(QDialog::Rejected),    // Ctrl+M: asks for a recipient
+                     TSeams::Any(QDialog::Rejected)};   // Ctrl+S: Setup
+
+    window->txtAddress->setFocus();
+    QTest::keyClick(window->txtAddress, Qt::Key_M, Qt::ControlModifier);
+    EXPECT_TRUE(seams.DialogClasses.empty());
+
+    window->lstAddresses->setFocus();
+    QTest::keyClick(window->lstAddresses, Qt::Key_M, Qt::ControlModifier);
+    QTest::keyClick(window->lstAddresses, Qt::Key_S, Qt::ControlModifier);
+    // The run gives the focus back to the list, so its keys go on working.
+    EXPECT_EQ(seams.DialogClasses, (std::vector<std::string>{"TAddressDlg", "TSetupDlg"}));
+
+    QTest::keyClick(window->lstAddresses, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, AddEmailListAddsTheChosenPathAndOffersItAgain)
+{
+    const QString list = QString::fromStdString(scratch.Write("team.txt", "a@x.org\n"));
+    seams.Files = {list, std::nullopt};
+
+    window->Button3->click();
+    window->Button3->click();
+
+    EXPECT_EQ(window->Entries(), QStringList{list});
+    ASSERT_EQ(seams.Choosers.size(), 2u);
+    EXPECT_EQ(seams.Choosers[0].Title, "Select text list of email addresses...");
+    EXPECT_EQ(seams.Choosers[0].Filter, "All files (*.*)|*.*|Text files (*.txt)|*.txt");
+    EXPECT_TRUE(seams.Choosers[0].MustExist);
+    EXPECT_EQ(seams.Choosers[1].FileName, list);
+}
+
+TEST_F(MainWindowTest, DoubleClickOpensAListFileInTheEditorAndAnythingElseInTheEditDialog)
+{
+    const QString list = QString::fromStdString(scratch.Write("team", "a@x.org\n"));
+    Fill({list, "missing-list", "b@x.org"});
+    ShowActive(*window);
+    QString shown;
+    seams.Dialogs.push_back(seams.Address("a@x.org", QDialog::Accepted, [&](TAddressDlg& d) { shown = d.txtEmail->text(); }));
+
+    SelectEntries(*window, {list});
+    DoubleClick(0);
+    EXPECT_EQ(seams.Edited, std::vector<QString>{list});
+    EXPECT_TRUE(seams.DialogClasses.empty());
+
+    SelectEntries(*window, {"missing-list"});
+    DoubleClick(2);
+
+    EXPECT_EQ(seams.Prompts, std::vector<QString>{"Edit address/list:"});
+    EXPECT_EQ(shown, "missing-list");
+    EXPECT_EQ(seams.Edited.size(), 1u);
+    EXPECT_EQ(window->Entries(), (QStringList{list, "a@x.org", "b@x.org"}));
+    EXPECT_TRUE(SelectedEntries(*window).isEmpty());
+}
+
+TEST_F(MainWindowTest, EditTakesTheTopmostSelectedEntryOnly)
+{
+    Fill({"a@x.org", "b@x.org", "c@x.org"});
+    SelectEntries(*window, {"c@x.org", "b@x.org"});
+    QString shown;
+    seams.Dialogs.push_back(seams.Address("z@x.org", QDialog::Accepted, [&](TAddressDlg& d) { shown = d.txtEmail->text(); }));
+
+    window->Editselected1->trigger();
+
+    EXPECT_EQ(shown, "b@x.org");
+    EXPECT_EQ(window->Entries(), (QStringList{"a@x.org", "c@x.org", "z@x.org"}));
+}
+
+TEST_F(MainWindowTest, EditWithoutSelectionDoesNothingCancelKeepsAndEmptySortsToTheTop)
+{
+    Fill({"a@x.org", "b@x.org"});
+    window->Editselected1->trigger();
+    EXPECT_TRUE(seams.DialogClasses.empty());
+
+    SelectEntries(*window, {"b@x.org"});
+    seams.Dialogs = {seams.Address("changed@x.org", QDialog::Rejected), seams.Address("", QDialog::Accepted)};
+    window->Editselected1->trigger();
+    EXPECT_EQ(window->Entries(), (QStringList{"a@x.org", "b@x.org"}));
+    window->Editselected1->trigger();
+    EXPECT_EQ(window->Entries(), (QStringList{"", "a@x.org"}));
 }
 
 }

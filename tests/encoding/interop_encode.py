@@ -48,21 +48,17 @@ def lines_of(output):
     return output.split(b"\r\n")[:-1]
 
 
-def single_part(encoding, lines):
-    head = b"Content-Type: application/octet-stream\r\nContent-Transfer-Encoding: %s\r\n\r\n" % encoding
-    return email.message_from_bytes(head + b"".join(l + b"\r\n" for l in lines))
-
-
-def multipart(lines):
-    # The mailer's layout: part headers, an empty line, the encoded lines,
-    # an empty line, the closing boundary.
-    head = (b"Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"01234567\"\r\n\r\n"
-            b"This is a multi-part message in MIME format.\r\n\r\n--01234567\r\n"
-            b"Content-Type: text/plain; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
-            b"text\r\n\r\n--01234567\r\n"
-            b"Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n")
-    body = b"".join(l + b"\r\n" for l in lines) + b"\r\n--01234567--\r\n"
-    return email.message_from_bytes(head + body)
+def mailed(encoding, lines):
+    """The decoded payload of the lines as the mailer sends them: in the last
+    part of a multipart message, after the part headers and an empty line,
+    followed by an empty line and the closing boundary."""
+    message = (b"Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"01234567\"\r\n\r\n"
+               b"This is a multi-part message in MIME format.\r\n\r\n--01234567\r\n"
+               b"Content-Type: text/plain; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
+               b"text\r\n\r\n--01234567\r\nContent-Type: application/octet-stream\r\n"
+               b"Content-Transfer-Encoding: " + encoding + b"\r\n\r\n"
+               + b"".join(l + b"\r\n" for l in lines) + b"\r\n--01234567--\r\n")
+    return list(email.message_from_bytes(message).walk())[-1].get_payload(decode=True)
 
 
 def crlf_breaks(data):
@@ -85,7 +81,7 @@ class Base64(unittest.TestCase):
         for name, data in binary_spread(57):
             with self.subTest(input=name):
                 out = run_tool("b64", data)
-                self.assertEqual(single_part(b"base64", lines_of(out)).get_payload(decode=True), data)
+                self.assertEqual(mailed(b"base64", lines_of(out)), data)
                 coreutils = subprocess.run(["base64", "-d"], input=out.replace(b"\r", b""),
                                            capture_output=True, check=True).stdout
                 self.assertEqual(coreutils, data)
@@ -128,9 +124,7 @@ class QuotedPrintable(unittest.TestCase):
             for _ in range(3000))
         for name, data in samples.items():
             with self.subTest(input=name):
-                lines = lines_of(run_tool("qp", data))
-                parts = list(multipart(lines).walk())
-                self.assertEqual(parts[-1].get_payload(decode=True), crlf_breaks(data))
+                self.assertEqual(mailed(b"quoted-printable", lines_of(run_tool("qp", data))), crlf_breaks(data))
 
 
 class Tool(unittest.TestCase):

@@ -94,22 +94,53 @@ std::vector<int> ProgressReports(std::size_t size)
     return seen;
 }
 
+// What each progress encoder's test file gives the shared suite: the rules
+// written out slowly, the bytes of one output line and of one read.
+template <class TEncoder>
+struct TEncoderFacts {
+    static TLines Reference(const std::string& data);
+    static const std::size_t LineBytes, ReadBytes;
+};
+
 template <class TEncoder>
 class ProgressEncoder : public ::testing::Test {};
 TYPED_TEST_SUITE_P(ProgressEncoder);
 
-TYPED_TEST_P(ProgressEncoder, ClearsOutputAndReadsFromTheCurrentPosition)
+TYPED_TEST_P(ProgressEncoder, MatchesTheReferenceAcrossLengthsReadsAndChunkBoundaries)
 {
+    using TFacts = TEncoderFacts<TypeParam>;
+    std::vector<std::size_t> sizes;
+    for (std::size_t n = 0; n <= 200; ++n)
+        sizes.push_back(n);
+    const std::size_t line = TFacts::LineBytes, chunk = TFacts::ReadBytes;
+    for (std::size_t n : {chunk - line - 1, chunk - line, chunk - 1, chunk, chunk + 1, chunk + line, 2 * chunk + 7})
+        sizes.push_back(n);
+    for (std::size_t n : sizes) {
+        const std::string data = RandomBytes(n, unsigned(n + 7));
+        ASSERT_EQ(Encode<TypeParam>(data), TFacts::Reference(data)) << n << " bytes";
+    }
+    const std::string data = RandomBytes(250000, 5);
+    TShortReadStream shortReads(data);
+    EXPECT_EQ(Encode<TypeParam>(shortReads), TFacts::Reference(data)) << "short reads";
     TMemoryStream input("--foo");
     input.Seek(2);
-    EXPECT_EQ(Encode<TypeParam>(input, TStrings{"old"}), Encode<TypeParam>("foo"));
+    EXPECT_EQ(Encode<TypeParam>(input, TStrings{"old"}), TFacts::Reference("foo")) << "from the position, output cleared";
 }
 
-TYPED_TEST_P(ProgressEncoder, ShortReadsGiveTheSameLines)
+TYPED_TEST_P(ProgressEncoder, CancelFromProgressEmptiesOutput)
 {
-    const std::string data = RandomBytes(250000, 5);
-    TShortReadStream input(data);
-    EXPECT_EQ(Encode<TypeParam>(input), Encode<TypeParam>(data));
+    TMemoryStream input(std::string(450, 'x'));
+    TStrings output;
+    TypeParam encoder(input, output);
+    int events = 0;
+    encoder.OnProgress = [&](TProgressEncoder& sender) {
+        if (++events == 3)
+            sender.Canceled = true;
+    };
+    encoder.Encode();
+    EXPECT_TRUE(output.Empty());
+    EXPECT_EQ(encoder.Progress, 100);
+    EXPECT_EQ(events, 4);   // the third, then the closing report
 }
 
 TYPED_TEST_P(ProgressEncoder, MessagePumpRunsButNotPerBlockAndItsCancelStopsEarly)
@@ -143,6 +174,6 @@ TYPED_TEST_P(ProgressEncoder, ReadErrorsPropagateAfterTheClosingReport)
     EXPECT_THROW(Encode<TypeParam>(shrunk), EReadError);
 }
 
-REGISTER_TYPED_TEST_SUITE_P(ProgressEncoder, ClearsOutputAndReadsFromTheCurrentPosition, ShortReadsGiveTheSameLines,
-                            MessagePumpRunsButNotPerBlockAndItsCancelStopsEarly,
+REGISTER_TYPED_TEST_SUITE_P(ProgressEncoder, MatchesTheReferenceAcrossLengthsReadsAndChunkBoundaries,
+                            CancelFromProgressEmptiesOutput, MessagePumpRunsButNotPerBlockAndItsCancelStopsEarly,
                             ReadErrorsPropagateAfterTheClosingReport);

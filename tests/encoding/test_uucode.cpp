@@ -4,12 +4,11 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 // The rules written out slowly: 45-byte blocks read into one buffer whose
 // tail keeps the previous block, 360 bits cut into 60 six-bit values; value
 // 0 is the backquote, 1..63 are "!" to "_".
-TLines ReferenceUU(const std::string& data)
+template <>
+TLines TEncoderFacts<TUUCode>::Reference(const std::string& data)
 {
     const auto character = [](int value) { return value ? char(0x20 + value) : '`'; };
     TLines lines;
@@ -30,8 +29,10 @@ TLines ReferenceUU(const std::string& data)
             return lines;
     }
 }
-
-} // namespace
+template <>
+const std::size_t TEncoderFacts<TUUCode>::LineBytes = 45;
+template <>
+const std::size_t TEncoderFacts<TUUCode>::ReadBytes = 4096 * 45;
 
 INSTANTIATE_TYPED_TEST_SUITE_P(UU, ProgressEncoder, TUUCode);
 
@@ -50,7 +51,7 @@ TEST(TUUCode, EncodesTheDocumentedExamples)
     };
     for (const auto& [input, lines] : examples) {
         EXPECT_EQ(Encode<TUUCode>(input), lines) << input.size() << " bytes";
-        EXPECT_EQ(ReferenceUU(input), lines) << "reference, " << input.size() << " bytes";
+        EXPECT_EQ(TEncoderFacts<TUUCode>::Reference(input), lines) << "reference, " << input.size() << " bytes";
     }
     // EncodeLine on its own: the value past a zero-byte block comes from the buffer.
     TMemoryStream none;
@@ -58,38 +59,8 @@ TEST(TUUCode, EncodesTheDocumentedExamples)
     EXPECT_EQ(TUUCode(none, unused).EncodeLine(TUUCode::TBlock{'a', 'b', 'c'}, 0), "`8");
 }
 
-TEST(TUUCode, MatchesTheReferenceAcrossManyLengthsAndChunkBoundaries)
-{
-    std::vector<std::size_t> sizes;
-    for (std::size_t n = 0; n <= 200; ++n)
-        sizes.push_back(n);
-    const std::size_t chunk = 4096 * 45;   // the encoder's read size
-    for (std::size_t n : {chunk - 46, chunk - 45, chunk - 1, chunk, chunk + 1, chunk + 44, chunk + 45, 2 * chunk + 7})
-        sizes.push_back(n);
-    for (std::size_t n : sizes) {
-        const std::string data = RandomBytes(n, unsigned(n + 7));
-        ASSERT_EQ(Encode<TUUCode>(data), ReferenceUU(data)) << n << " bytes";
-    }
-}
-
 TEST(TUUCode, ReportsAfterEveryBlockAndOnceAtTheEnd)
 {
     EXPECT_EQ(ProgressReports<TUUCode>(100), (std::vector<int>{45, 90, 100, 100}));
     EXPECT_EQ(ProgressReports<TUUCode>(0), (std::vector<int>{100, 100}));   // nothing left to do
-}
-
-TEST(TUUCode, CancelFromProgressEmptiesOutputAndStopsAfterTheBlock)
-{
-    TMemoryStream input(std::string(450, 'x'));
-    TStrings output;
-    TUUCode encoder(input, output);
-    int events = 0;
-    encoder.OnProgress = [&](TProgressEncoder& sender) {
-        if (++events == 3)
-            sender.Canceled = true;
-    };
-    encoder.Encode();
-    EXPECT_TRUE(output.Empty());
-    EXPECT_EQ(encoder.Progress, 100);
-    EXPECT_EQ(events, 4);   // three blocks, then the closing report
 }

@@ -22,42 +22,24 @@ std::string Escaped(const std::string& piece, bool hardEnd)
     return out;
 }
 
-void ReferenceLine(const std::string& line, bool hardEnd, TLines& out)
-{
-    std::size_t start = 0;
-    while (line.size() - start >= 65) {
-        std::size_t length = 65;
-        for (std::size_t offset = 65; offset >= 1; --offset) {
-            if (offset < line.size() - start && line[start + offset] == ' ') {
-                length = offset;
-                break;
-            }
-        }
-        out.push_back(Escaped(line.substr(start, length), false) + "=");
-        start += length;
-    }
-    out.push_back(Escaped(line.substr(start), hardEnd) + (hardEnd ? "" : "="));
-}
-
 TLines ReferenceQP(const std::string& text)
 {
     TLines out;
-    std::string line;
-    bool endedWithBreak = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        endedWithBreak = text[i] == '\r' || text[i] == '\n';
-        if (!endedWithBreak) {
-            line += text[i];
-            continue;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+        const bool hardEnd = end < text.size();
+        std::string line = text.substr(start, end - start);
+        while (line.size() >= 65) {
+            const std::size_t space = line.find_last_of(' ', 65);
+            const std::size_t length = space != std::string::npos && space > 0 ? space : 65;
+            out.push_back(Escaped(line.substr(0, length), false) + "=");
+            line.erase(0, length);
         }
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        ReferenceLine(line, true, out);
-        line.clear();
+        out.push_back(Escaped(line, hardEnd) + (hardEnd ? "" : "="));
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        if (!hardEnd || start == text.size())
+            return out;
     }
-    if (!endedWithBreak)
-        ReferenceLine(line, false, out);
-    return out;
 }
 
 std::string Repeat(const std::string& piece, int times)

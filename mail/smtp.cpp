@@ -288,6 +288,12 @@ void TSMTP::ReadReply()
                 throw EMailError("Server reply is longer than 1024 bytes");
             }
         }
+        if (complete) {
+            // The read event of the data just taken must not end the first
+            // wait of the next reply: only data that arrives after it may.
+            FCanRead = false;
+            ArmRead();
+        }
         for (std::string_view line : lines)
             FSessionLog.Add(line);
         ProcessMessages();

@@ -207,7 +207,7 @@ TEST_F(SendMailTest, SubjectAndTextFollowTheirSettings)
     }
 }
 
-TEST_F(SendMailTest, NoFilesAlwaysPromptsWithAnEmptySubject)
+TEST_F(SendMailTest, NoFilesAlwaysPromptsWithAnEmptySubjectAndTheConfirmedDialogGivesSubjectAndText)
 {
     TFakeSMTPServer server(SessionScript(1, 1));
     Serve(server.Address());
@@ -215,10 +215,12 @@ TEST_F(SendMailTest, NoFilesAlwaysPromptsWithAnEmptySubject)
     SelectEntries(*window, {"a@example.com"});
     QString subject = "unset";
     QStringList text;
-    seams.Dialogs.push_back(TSeams::Message(QDialog::Rejected, std::nullopt, std::nullopt, [&](TMsgDlg& d) {
-        subject = d.txtSubject->text();
-        text = d.Lines();
-    }));
+    seams.Dialogs = {TSeams::Message(QDialog::Rejected, std::nullopt, std::nullopt,
+                                     [&](TMsgDlg& d) {
+                                         subject = d.txtSubject->text();
+                                         text = d.Lines();
+                                     }),
+                     TSeams::Message(QDialog::Accepted, QString("Hi there"), QStringList{"one", "two"})};
 
     window->MailtoSelected1Click();
 
@@ -227,16 +229,8 @@ TEST_F(SendMailTest, NoFilesAlwaysPromptsWithAnEmptySubject)
     EXPECT_TRUE(text.join("|").startsWith("Hello,|the files."));
     EXPECT_EQ(server.Connections(), 0);
     ExpectRestored();
-}
 
-TEST_F(SendMailTest, ConfirmedMessageDialogGivesSubjectAndText)
-{
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Serve(server.Address());
-    Fill({"a@example.com"});
     SelectEntries(*window, {"a@example.com"});
-    seams.Dialogs.push_back(TSeams::Message(QDialog::Accepted, QString("Hi there"), QStringList{"one", "two"}));
-
     window->MailtoSelected1Click();
 
     ASSERT_EQ(Sent.size(), 1u);
@@ -319,7 +313,7 @@ TEST_F(SendMailTest, OneFilePerMessageSendsEachFileInOneSessionWithItsSubject)
 
 TEST_F(SendMailTest, FailureInTheSecondOfThreeMessagesShowsOneBoxAndSendsNoQuit)
 {
-    TFakeSMTPServer server(Concat({LoginSteps(), MessageSteps(1),
+    TFakeSMTPServer server(Concat({kLogin, MessageSteps(1),
                                    {"C: MAIL FROM:<sender@example.com>", "S: 250 ok", "C: RCPT TO:<a@example.com>",
                                     "S: 550 mailbox unavailable"}}));
     Serve(server.Address());
@@ -459,7 +453,7 @@ TEST_F(SendMailTest, EmptyServerAsksForSetupAndSendsNothingEvenWhenItIsFilledIn)
 
 TEST_F(SendMailTest, SenderWithNameOnlyPassesTheSettingsCheck)
 {
-    TFakeSMTPServer server(Concat({LoginSteps(), {"C: RCPT TO:<a@example.com>", "S: 250 ok", "C: DATA",
+    TFakeSMTPServer server(Concat({kLogin, {"C: RCPT TO:<a@example.com>", "S: 250 ok", "C: DATA",
                                                   "S: 354 go", "D:", "S: 250 ok", "C: QUIT", "S: 221 bye"}}));
     Serve(server.Address());
     window->Mailer.SetFrom("|Sender Name");

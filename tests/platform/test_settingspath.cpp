@@ -60,8 +60,9 @@ TEST(SettingsFilePath, BesideTheExecutableOrInTheUserFolder)
         std::string asked;
         const auto writable = [&](const std::string& folder) { asked = folder; return c.FolderWritable; };
         EXPECT_EQ(SettingsFilePath(in(c.Exe), writable, in(c.XdgConfigHome), in("home")), in(c.Expected));
-        if (!c.Exe.empty() && !c.FileExists)
+        if (!c.Exe.empty() && !c.FileExists) {
             EXPECT_EQ(asked, in("bin"));
+        }
         // The user's folder is made when it is used, and only then.
         EXPECT_TRUE(QFileInfo(QString::fromStdString(in(c.Expected))).dir().exists());
         EXPECT_EQ(QFileInfo::exists(dir.path() + "/cfg"), c.Expected.starts_with("cfg"));

@@ -4,7 +4,6 @@ quoted-printable with Python's email package in a multipart message laid out
 as the mailer sends it. Usage: interop_encode.py PATH-TO-tessaly-encode
 """
 import email
-import os
 import random
 import subprocess
 import sys
@@ -89,13 +88,9 @@ class Base64(unittest.TestCase):
 
 class UUencode(unittest.TestCase):
     def uudecode(self, lines):
-        with tempfile.TemporaryDirectory() as d:
-            src, dst = os.path.join(d, "in.uu"), os.path.join(d, "out")
-            with open(src, "wb") as f:
-                f.write(b"\n".join([b"begin 600 x"] + lines + [b"end"]) + b"\n")
-            proc = subprocess.run(["uudecode", "-o", dst, src], capture_output=True)
-            with open(dst, "rb") as f:
-                return proc.returncode, proc.stderr, f.read()
+        framed = b"\n".join([b"begin 600 x"] + lines + [b"end"]) + b"\n"
+        proc = subprocess.run(["uudecode", "-o", "/dev/stdout"], input=framed, capture_output=True)
+        return proc.returncode, proc.stderr, proc.stdout
 
     def test_decodes_byte_exact(self):
         for name, data in binary_spread(45):

@@ -76,18 +76,7 @@ protected:
     QTemporaryDir FDir;
 };
 
-TEST_F(ProfileFile, MissingFileGivesDefaults)
-{
-    const TIniFile ini(Path());
-    EXPECT_FALSE(ini.ReadFailed());
-    EXPECT_EQ(ini.ReadString("Setup", "Server", "dflt"), "dflt");
-    EXPECT_EQ(ini.ReadInteger("Setup", "Port", 25), 25);
-    EXPECT_TRUE(ini.ReadBool("Setup", "UseBCC", true));
-    EXPECT_TRUE(ini.ReadSection("Addresses").empty());
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path())));
-}
-
-TEST_F(ProfileFile, ReadsNamesWithoutCaseAtAnyLineEndAndFallsBackToDefaults)
+TEST_F(ProfileFile, ReadsNamesWithoutCaseAtAnyLineEndAndFallsBackToDefaultsAlsoWithoutAFile)
 {
     WriteWholeFile(Path(), "[sEtUp]\nSERVER=mail.example.org\r\n  port  =  2525  \r"
                            "[S]\r\nA=yes\nB=2\rC=0\r\nD=0xFF\r\nE=\r\n[B]\rk=b");
@@ -103,6 +92,12 @@ TEST_F(ProfileFile, ReadsNamesWithoutCaseAtAnyLineEndAndFallsBackToDefaults)
     EXPECT_EQ(ini.ReadInteger("S", "D", 0), 255);
     EXPECT_EQ(ini.ReadInteger("S", "E", 7), 7);    // empty: the default
     EXPECT_EQ(ini.ReadString("S", "E", "x"), ""); // but an empty text is a value
+    const TIniFile missing(Path("absent.ini"));
+    EXPECT_FALSE(missing.ReadFailed());
+    EXPECT_EQ(missing.ReadString("Setup", "Server", "dflt"), "dflt");
+    EXPECT_TRUE(missing.ReadBool("Setup", "UseBCC", true));
+    EXPECT_TRUE(missing.ReadSection("Addresses").empty());
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("absent.ini"))));
 }
 
 TEST_F(ProfileFile, NewFileHasSectionsInWriteOrderWithCrLfAndBytesAsTheyAre)
@@ -201,17 +196,11 @@ TEST_F(ProfileFile, FailedSaveIsRefusedAndLeavesTheOldFileWhole)
     WriteWholeFile(Path("plain"), "not a folder");
     EXPECT_TRUE(SaveRefused(Path("plain") + "/settings.ini")) << "a file where the folder should be";
     EXPECT_EQ(ReadWholeFile(Path("plain")), "not a folder");
-}
-
-TEST_F(ProfileFile, UnreadableFileIsNotReplaced)
-{
-    // A folder where the file should be: it exists but cannot be read.
-    ASSERT_TRUE(QDir(FDir.path()).mkdir("settings.ini"));
-    const TIniFile ini(Path());
-    EXPECT_TRUE(ini.ReadFailed());
-    EXPECT_EQ(ini.ReadInteger("Setup", "Port", 25), 25);
-    EXPECT_TRUE(SaveRefused(Path()));
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(Path())).isDir());
+    // A file that exists but cannot be read is not replaced by what we could not see.
+    ASSERT_TRUE(QDir(FDir.path()).mkdir("unreadable.ini"));
+    EXPECT_TRUE(TIniFile(Path("unreadable.ini")).ReadFailed());
+    EXPECT_TRUE(SaveRefused(Path("unreadable.ini"))) << "unreadable file";
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(Path("unreadable.ini"))).isDir());
 }
 
 TEST_F(ProfileFile, SaveThroughALinkReplacesItsTargetKeepingItsPermissions)

@@ -116,16 +116,22 @@ TEST_F(ProfileFile, NewFileHasSectionsInWriteOrderWithCrLfAndBytesAsTheyAre)
     EXPECT_EQ(TIniFile(Path()).ReadString("Setup", "Name", ""), latin1);
 }
 
-TEST_F(ProfileFile, KeepsWhatItDoesNotWrite)
+TEST_F(ProfileFile, SaveKeepsWhatItDoesNotWriteErasesEveryCopyAndIsStable)
 {
-    WriteWholeFile(Path(), "; written by hand\r\n[Setup]\r\nPort=25\r\nCustom = kept \r\n; a comment\r\n\r\n"
-                           "[Plugin]\r\nKey=Value\r\n");
-    TIniFile ini(Path());
-    ini.WriteInteger("setup", "PORT", 2525);
-    ini.WriteString("Setup", "Server", "smtp.example.org");
-    ini.UpdateFile();
-    EXPECT_EQ(ReadWholeFile(Path()), "; written by hand\r\n[Setup]\r\nPORT=2525\r\nCustom = kept \r\n; a comment\r\n"
-                                     "Server=smtp.example.org\r\n\r\n[Plugin]\r\nKey=Value\r\n");
+    WriteWholeFile(Path(), "; written by hand\r\n[Addresses]\r\na=1\r\n\r\n[Setup]\r\nPort=25\r\nCustom = kept \r\n"
+                           "; a comment\r\n\r\n[Plugin]\r\nKey=Value\r\n\r\n[ADDRESSES]\r\nb=2\r\n");
+    const std::string saved = "; written by hand\r\n[Setup]\r\nPORT=2525\r\nCustom = kept \r\n; a comment\r\n"
+                              "Server=smtp.example.org\r\n\r\n[Plugin]\r\nKey=Value\r\n\r\n[Addresses]\r\nanAddress0=c\r\n";
+    for (int save = 1; save <= 2; ++save) {
+        TIniFile ini(Path());
+        ini.WriteInteger("setup", "PORT", 2525);
+        ini.WriteString("Setup", "Server", "smtp.example.org");
+        ini.EraseSection("Addresses");
+        EXPECT_FALSE(ini.SectionExists("Addresses"));
+        ini.WriteString("Addresses", "anAddress0", "c");
+        ini.UpdateFile();
+        EXPECT_EQ(ReadWholeFile(Path()), saved) << "save " << save;
+    }
 }
 
 TEST_F(ProfileFile, ListsKeysInFileOrderWithoutBound)
@@ -149,20 +155,6 @@ TEST_F(ProfileFile, SectionValuesKeepDuplicateKeys)
         {"x", "one"}, {"x", "two"}, {"y", ""}, {"z", "three"}};
     EXPECT_EQ(ini.ReadSectionValues("Addresses"), expected);
     EXPECT_EQ(ini.ReadString("Addresses", "x", ""), "one");   // the first one wins
-}
-
-TEST_F(ProfileFile, EraseSectionRemovesEveryCopyAndRepeatedSavesAreStable)
-{
-    WriteWholeFile(Path(), "[Addresses]\r\na=1\r\n\r\n[Setup]\r\nPort=25\r\n\r\n[ADDRESSES]\r\nb=2\r\n");
-    const std::string saved = "[Setup]\r\nPort=25\r\n\r\n[Addresses]\r\nanAddress0=c\r\n";
-    for (int save = 1; save <= 2; ++save) {
-        TIniFile ini(Path());
-        ini.EraseSection("Addresses");
-        EXPECT_FALSE(ini.SectionExists("Addresses"));
-        ini.WriteString("Addresses", "anAddress0", "c");
-        ini.UpdateFile();
-        EXPECT_EQ(ReadWholeFile(Path()), saved) << "save " << save;
-    }
 }
 
 TEST_F(ProfileFile, LineBreaksInAValueBecomeBlanks)

@@ -6,6 +6,7 @@
 
 #include "dialogs.h"
 #include "emaildlg.h"
+#include "fake_smtp_server.h"
 #include "mesgdlg.h"
 #include "msgbox.h"
 #include "unit1.h"
@@ -293,7 +294,14 @@ protected:
                 OnStatus(mailer.Status());
         };
     }
-    void Serve(const std::string& address) { window->Mailer.SetServer(address); }
+    void ServeAt(const std::string& address) { window->Mailer.SetServer(address); }
+    // Starts a scripted server for the life of the test and delivers to it.
+    TFakeSMTPServer& Serve(std::vector<std::string> script)
+    {
+        servers.push_back(std::make_unique<TFakeSMTPServer>(std::move(script)));
+        ServeAt(servers.back()->Address());
+        return *servers.back();
+    }
     void Fill(const QStringList& entries)
     {
         for (const QString& entry : entries)
@@ -309,6 +317,7 @@ protected:
 
     TSeams seams;
     TScratch scratch;
+    std::vector<std::unique_ptr<TFakeSMTPServer>> servers;
     std::unique_ptr<TfrmMailTo> window;
     std::vector<TSent> Sent;             // at each msSendingCommands
     std::vector<std::string> Captions;   // the status line after each report

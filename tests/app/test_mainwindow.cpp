@@ -23,12 +23,12 @@ namespace {
 
 class MainWindowTest : public AppWindowTest {
 protected:
-    // Delivers to `server`, with a@example.com the selected entry.
-    void Ready(TFakeSMTPServer& server)
+    // Delivers to a scripted server, with a@example.com the selected entry.
+    TFakeSMTPServer& Ready(std::vector<std::string> script)
     {
-        Serve(server.Address());
         Fill({"a@example.com"});
         SelectEntries(*window, {"a@example.com"});
+        return Serve(std::move(script));
     }
     // Drops `paths` on the window; returns whether the drag was welcome.
     bool Drop(const QStringList& paths)
@@ -118,8 +118,7 @@ TEST_F(MainWindowTest, DropOfThreeFilesAndAFolderMailsTheThreeFilesInNormalAndCo
         Open();
         if (compact)
             window->popHidepanel->trigger();
-        TFakeSMTPServer server(SessionScript(1, 1));
-        Ready(server);
+        TFakeSMTPServer& server = Ready(SessionScript(1, 1));
         const QStringList dropped{QString::fromStdString(scratch.Write("one.txt", "1")), QString::fromStdString(scratch.Folder("f")),
                                   QString::fromStdString(scratch.Write("two.dat", "2")),
                                   QString::fromStdString(scratch.Write("three.txt", "3"))};
@@ -140,8 +139,7 @@ TEST_F(MainWindowTest, DropOfThreeFilesAndAFolderMailsTheThreeFilesInNormalAndCo
 
 TEST_F(MainWindowTest, DropWithNothingSelectedOpensTheRecipientPrompt)
 {
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Ready(server);
+    TFakeSMTPServer& server = Ready(SessionScript(1, 1));
     window->lstAddresses->clearSelection();
     seams.Dialogs.push_back(seams.Address("", QDialog::Rejected));
 
@@ -153,8 +151,7 @@ TEST_F(MainWindowTest, DropWithNothingSelectedOpensTheRecipientPrompt)
 
 TEST_F(MainWindowTest, DropIsRefusedWhileARunIsActive)
 {
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Ready(server);
+    TFakeSMTPServer& server = Ready(SessionScript(1, 1));
     const std::string first = scratch.Write("one.txt", "1");
     bool welcome = true;
     std::vector<std::string> attached;
@@ -177,8 +174,7 @@ TEST_F(MainWindowTest, DropIsRefusedWhileARunIsActive)
 
 TEST_F(MainWindowTest, CloseIsRefusedDuringARunAndTheSendingGoesOn)
 {
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Ready(server);
+    TFakeSMTPServer& server = Ready(SessionScript(1, 1));
     ShowActive(*window);
     std::vector<bool> closed;
     OnStatus = [&](TMailStatus status) {
@@ -285,8 +281,7 @@ TEST_F(MainWindowTest, CompactModeSurvivesARestart)
 
 TEST_F(MainWindowTest, EscCancelsOnlyWhileSending)
 {
-    TFakeSMTPServer server({"S: 220 ready", "C: HELO"});   // the HELO reply never comes
-    Ready(server);
+    Ready({"S: 220 ready", "C: HELO"});   // the HELO reply never comes
     window->Mailer.SetShowResult(true);
     Attach({scratch.Write("one.txt", "1")});
     ShowActive(*window);
@@ -443,7 +438,7 @@ TEST_F(MainWindowTest, InsOpensTheAddDialogWhichTakesAnyText)
 TEST_F(MainWindowTest, MenuKeysActWhileTheListHasTheFocusOnly)
 {
     Fill({"a@x.org"});
-    Serve("127.0.0.1:" + std::to_string(ClosedPort()));
+    ServeAt("127.0.0.1:" + std::to_string(ClosedPort()));
     ShowActive(*window);
     seams.Dialogs = {TSeams::Any(QDialog::Rejected),    // Ctrl+M: asks for a recipient
                      TSeams::Any(QDialog::Rejected)};   // Ctrl+S: Setup

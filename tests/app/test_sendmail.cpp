@@ -44,55 +44,44 @@ protected:
 
 // ---- recipients ----------------------------------------------------------
 
-TEST_F(SendMailTest, NothingSelectedOpensTheRecipientPromptAndItsCancelSendsNothing)
+TEST_F(SendMailTest, NothingSelectedOpensTheRecipientPromptWhoseAnswerIsTheRecipient)
 {
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Serve(server.Address());
-    Select({"a@example.com"}, {});
+    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
+    Select({"a@example.com", "z@example.com"}, {});
     bool addShown = false;
-    seams.Dialogs.push_back(seams.Address("b@example.com", QDialog::Rejected,
-                                          [&](TAddressDlg& d) { addShown = !d.btnAddtolist->isHidden(); }));
+    seams.Dialogs = {seams.Address("b@example.com", QDialog::Rejected,
+                                   [&](TAddressDlg& d) { addShown = !d.btnAddtolist->isHidden(); }),
+                     seams.Address("m@example.com", QDialog::Accepted, [](TAddressDlg& d) {
+                         d.txtEmail->setText("m@example.com");
+                         d.btnAddtolist->click();
+                         d.btnAddtolist->click();
+                     })};
 
-    window->SendMail();
+    window->SendMail();   // Cancel: nothing is sent
 
     EXPECT_EQ(seams.Prompts, std::vector<QString>{"Enter recipient or list to mail to:"});
     EXPECT_TRUE(addShown);
     EXPECT_EQ(server.Connections(), 0);
     EXPECT_TRUE(seams.Boxes.empty());
     ExpectRestored();
-}
 
-TEST_F(SendMailTest, RecipientPromptAnswerIsTheRecipientAndAddToListTakesItsSortedPlace)
-{
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Serve(server.Address());
-    Select({"a@example.com", "z@example.com"}, {});
-    seams.Dialogs.push_back(seams.Address("m@example.com", QDialog::Accepted, [](TAddressDlg& d) {
-        d.txtEmail->setText("m@example.com");
-        d.btnAddtolist->click();
-        d.btnAddtolist->click();
-    }));
-
-    window->SendMail();
+    Attach({scratch.Write("plan.txt", "plan")});
+    window->SendMail();   // "&Add To List" puts the answer in its sorted place
 
     EXPECT_EQ(Rcpts(server), std::vector<std::string>{"RCPT TO:<m@example.com>"});
     EXPECT_EQ(window->Entries(), (QStringList{"a@example.com", "m@example.com", "m@example.com", "z@example.com"}));
     EXPECT_TRUE(SelectedEntries(*window).isEmpty());
-}
 
-TEST_F(SendMailTest, RecipientPromptWithAListFileTakesItsFirstLineAndCopiesTheRest)
-{
-    TFakeSMTPServer server(SessionScript(1, 3));
-    Serve(server.Address());
-    Select({}, {});
-    const std::string list = scratch.Write("team", "x@example.com\r\ny@example.com\r\nz@example.com\r\n");
-    seams.Dialogs.push_back(seams.Address(QString::fromStdString(list)));
-
+    // A list file as the answer: its first line is the recipient, the rest
+    // are copies.
+    Serve(SessionScript(1, 3));
+    Attach({scratch.Write("plan.txt", "plan")});
+    seams.Dialogs = {seams.Address(QString::fromStdString(scratch.Write("team", "x@x.com\r\ny@x.com\r\nz@x.com\r\n")))};
+    Sent.clear();
     window->SendMail();
-
     ASSERT_EQ(Sent.size(), 1u);
-    EXPECT_EQ(Sent[0].Recipient, "x@example.com");
-    EXPECT_EQ(Sent[0].BCC, (std::vector<std::string>{"y@example.com", "z@example.com"}));
+    EXPECT_EQ(Sent[0].Recipient, "x@x.com");
+    EXPECT_EQ(Sent[0].BCC, (std::vector<std::string>{"y@x.com", "z@x.com"}));
     EXPECT_TRUE(Sent[0].CC.empty());
 }
 
@@ -101,8 +90,7 @@ TEST_F(SendMailTest, FirstSelectedIsTheRecipientAndTheOthersGoToCopiesByUseBCC)
     Fill({"b@example.com", "a@example.com", "c@example.com"});
     for (const bool useBCC : {true, false}) {
         SCOPED_TRACE(useBCC ? "UseBCC" : "CC");
-        TFakeSMTPServer server(SessionScript(1, 2));
-        Serve(server.Address());
+        TFakeSMTPServer& server = Serve(SessionScript(1, 2));
         window->Run.UseBCC = useBCC;
         Select({}, {"b@example.com", "a@example.com"});
         Sent.clear();
@@ -132,8 +120,7 @@ TEST_F(SendMailTest, AListFileSelectedFirstGivesTheRecipientAndAfterAnAddressOnl
     };
     Fill({list, "zed@example.com", "+ops@example.com"});
     for (const auto& [selected, recipient, copies] : cases) {
-        TFakeSMTPServer server(SessionScript(1, 4));
-        Serve(server.Address());
+        TFakeSMTPServer& server = Serve(SessionScript(1, 4));
         Sent.clear();
         Select({}, selected);
         window->SendMail();
@@ -145,8 +132,7 @@ TEST_F(SendMailTest, AListFileSelectedFirstGivesTheRecipientAndAfterAnAddressOnl
 
 TEST_F(SendMailTest, AnEntryThatIsNeitherAddressNorFileIsSkipped)
 {
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Serve(server.Address());
+    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
     Select({"no-such-list", "a@example.com"}, {"no-such-list", "a@example.com"});
     window->SendMail();
     ASSERT_EQ(Sent.size(), 1u);
@@ -209,8 +195,7 @@ TEST_F(SendMailTest, SubjectAndTextFollowTheirSettings)
 
 TEST_F(SendMailTest, NoFilesAlwaysPromptsWithAnEmptySubjectAndTheConfirmedDialogGivesSubjectAndText)
 {
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Serve(server.Address());
+    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
     Fill({"a@example.com"});
     SelectEntries(*window, {"a@example.com"});
     QString subject = "unset";
@@ -246,8 +231,7 @@ TEST_F(SendMailTest, LatinOneTextIsShownWholeAndSentAsLatinOneBytes)
     // A Latin-1 text file pre-fills the dialog without replacement marks;
     // what the user confirms is typed UTF-8 and goes out in the character
     // set the part is labelled with.
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Serve(server.Address());
+    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
     window->Mailer.SetCharSet(csISO8859);
     window->Run.MsgTextFile = scratch.Write("latin1.txt", "Gr\xFC\xDF Gott\r\n");
     Fill({"a@example.com"});
@@ -281,8 +265,7 @@ TEST_F(SendMailTest, OneFilePerMessageSendsEachFileInOneSessionWithItsSubject)
     for (const auto& [names, subjectSetting, subjects] : cases) {
         SCOPED_TRACE(subjects[0]);
         const int count = int(names.size());
-        TFakeSMTPServer server(SessionScript(count, 1));
-        Serve(server.Address());
+        TFakeSMTPServer& server = Serve(SessionScript(count, 1));
         SelectEntries(*window, {"a@example.com"});
         window->Run.MsgSubject = subjectSetting;
         std::vector<std::string> files;
@@ -316,7 +299,7 @@ TEST_F(SendMailTest, FailureInTheSecondOfThreeMessagesShowsOneBoxAndSendsNoQuit)
     TFakeSMTPServer server(Concat({kLogin, MessageSteps(1),
                                    {"C: MAIL FROM:<sender@example.com>", "S: 250 ok", "C: RCPT TO:<a@example.com>",
                                     "S: 550 mailbox unavailable"}}));
-    Serve(server.Address());
+    ServeAt(server.Address());
     window->Run.OneFilePerMsg = true;
     Select({"a@example.com"}, {"a@example.com"});
     Attach({scratch.Write("one.txt", "1"), scratch.Write("two.txt", "2"), scratch.Write("three.txt", "3")});
@@ -344,7 +327,7 @@ TEST_F(SendMailTest, RefusedConnectionAndSilentServerEndWithTheirErrorBox)
     for (const auto& [server, text, whole] : cases) {
         SCOPED_TRACE(text);
         seams.Boxes.clear();
-        Serve(server);
+        ServeAt(server);
         Select({}, {"a@example.com"});
 
         window->SendMail();
@@ -365,8 +348,7 @@ TEST_F(SendMailTest, CancelDuringTheSessionEndsItWithABoxOnlyWhenShowResultIsOn)
     };
     for (const bool showResult : {false, true}) {
         SCOPED_TRACE(showResult);
-        TFakeSMTPServer server({"S: 220 ready", "C: HELO"});   // the HELO reply never comes
-        Serve(server.Address());
+        TFakeSMTPServer& server = Serve({"S: 220 ready", "C: HELO"});   // the HELO reply never comes
         window->Mailer.SetShowResult(showResult);
         Select({}, {"a@example.com"});
         seams.Boxes.clear();
@@ -407,8 +389,7 @@ TEST_F(SendMailTest, StatusLineStartsWithThirteenBlanksAndARepeatedStatusLeavesI
 
 TEST_F(SendMailTest, SuccessfulRunShowsEveryPhaseAndWithShowResultEndsWithTheBoxWhileSending)
 {
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Serve(server.Address());
+    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
     window->Mailer.SetShowResult(true);
     Select({"a@example.com"}, {"a@example.com"});
     bool sendingShown = false;
@@ -455,7 +436,7 @@ TEST_F(SendMailTest, SenderWithNameOnlyPassesTheSettingsCheck)
 {
     TFakeSMTPServer server(Concat({kLogin, {"C: RCPT TO:<a@example.com>", "S: 250 ok", "C: DATA",
                                                   "S: 354 go", "D:", "S: 250 ok", "C: QUIT", "S: 221 bye"}}));
-    Serve(server.Address());
+    ServeAt(server.Address());
     window->Mailer.SetFrom("|Sender Name");
     Select({"a@example.com"}, {"a@example.com"});
 
@@ -471,8 +452,7 @@ TEST_F(SendMailTest, CommandLineWithAddressFileAndMissingFileSendsOneMessageThen
 {
     const std::string report = scratch.Write("report.txt", "numbers");
     Open({scratch.QPath("missing.txt"), "boss@example.com", QString::fromStdString(report)});
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Serve(server.Address());
+    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
     Fill({"ignored@example.com"});
     SelectEntries(*window, {"ignored@example.com"});
     QSignalSpy closed(window.get(), &TfrmMailTo::Closed);
@@ -490,8 +470,7 @@ TEST_F(SendMailTest, CommandLineWithAddressFileAndMissingFileSendsOneMessageThen
 TEST_F(SendMailTest, CommandLineWithFilesOnlyOpensTheRecipientPromptAndClosesAfterItsCancel)
 {
     Open({QString::fromStdString(scratch.Write("report.txt", "numbers"))});
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Serve(server.Address());
+    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
     seams.Dialogs.push_back(seams.Address("", QDialog::Rejected));
     QSignalSpy closed(window.get(), &TfrmMailTo::Closed);
 
@@ -505,8 +484,7 @@ TEST_F(SendMailTest, CommandLineWithFilesOnlyOpensTheRecipientPromptAndClosesAft
 TEST_F(SendMailTest, CommandLineRunStartsAtTheFirstActivationOnly)
 {
     Open({"boss@example.com"});
-    TFakeSMTPServer server(SessionScript(1, 1));
-    Serve(server.Address());
+    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
     seams.Dialogs.push_back(TSeams::Message(QDialog::Rejected));
     QSignalSpy closed(window.get(), &TfrmMailTo::Closed);
 

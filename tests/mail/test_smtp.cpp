@@ -132,7 +132,6 @@ INSTANTIATE_TEST_SUITE_P(
         DialogueCase{"Refuses334", Helo("HELO example.org", "334 VXNlcm5hbWU6"), nullptr, false,
                      Refused + " VXNlcm5hbWU6", true, "HELO example.org"},
         DialogueCase{"Refuses421", Helo("HELO example.org", "421 closing"), nullptr, false, Refused + " closing", true},
-        DialogueCase{"Refuses199", Helo("HELO example.org", "199 huh"), nullptr, false, Refused + " huh", true},
         DialogueCase{"RefusedRecipientStaysOutOfTheLog",
                      Join({Greeting, {"C: MAIL FROM:<me@example.org>", "S: 250 ok", "C: RCPT TO:<you@example.net>",
                                       "S: 550 no such user here"}}),
@@ -140,7 +139,6 @@ INSTANTIATE_TEST_SUITE_P(
         DialogueCase{"HeloNamesTheSendersDomain", Join({Helo("HELO mail.example.org"), Quit}),
                      From("me@mail.example.org|Me Myself")},
         DialogueCase{"HeloWithoutAnAt", Join({Helo("HELO "), Quit}), From("nobody")},
-        DialogueCase{"HeloOfAnEmptySender", Join({Helo("HELO "), Quit}), From("")},
         DialogueCase{"HeloAfterTheFirstAt", Join({Helo("HELO b@c"), Quit}), From("a@b@c")},
         DialogueCase{"HeloAloneWithoutUseDomainAddress", Join({Helo("HELO"), Quit}), From("me@example.org", false)},
         DialogueCase{"NoBoxWithoutShowResult", Join({Greeting, Quit}),
@@ -444,11 +442,8 @@ TEST(Properties, DefaultsEncodingCharSetBoundaryAndOwner)
 {
     auto* owner = new QObject;
     QPointer<TSMTP> smtp = new TSMTP(owner);
-    EXPECT_EQ(smtp->TimeOut(), 60);
-    EXPECT_EQ(smtp->DefaultPort(), 25);
-    EXPECT_EQ(smtp->Encoding(), etMIME);
-    EXPECT_EQ(smtp->Priority(), ptNormal);
-    EXPECT_TRUE(smtp->UseDomainAddress() && smtp->ShowResult());
+    EXPECT_TRUE(smtp->TimeOut() == 60 && smtp->DefaultPort() == 25 && smtp->Encoding() == etMIME
+                && smtp->Priority() == ptNormal && smtp->UseDomainAddress() && smtp->ShowResult());
     // Eight digits from 0 to 8, made once.
     const std::string boundary = smtp->Boundary();
     EXPECT_EQ(boundary.size(), 8u);

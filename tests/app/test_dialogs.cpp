@@ -107,50 +107,40 @@ protected:
     TRunSettings Run;
 };
 
-TEST_F(SetupDialog, FormCaptionsItemsAndTabOrder)
+TEST(DialogForms, DefaultButtonFirstFocusTabOrderAndItems)
 {
-    TSetupDlg d;
-    EXPECT_EQ(d.windowTitle(), "Setup...");
-    const std::vector<std::pair<QString, QString>> texts{
-        {d.Label1->text(), "SMTP server:"}, {d.Label7->text(), "Time-out:"}, {d.Label9->text(), "seconds"},
-        {d.Button3->text(), "Browse..."}, {d.Button4->text(), "&Help"}, {d.Button1->text(), "OK"},
-        {d.Button2->text(), "Cancel"}, {d.EncodeComboBox->itemText(0), "UUEncode"},
-        {d.EncodeComboBox->itemText(1), "MIME"}, {d.CharSetComboBox->itemText(1), "ISO-8859-1"},
-        {d.radMsgText->title(), "Standard message text"}, {d.radMsgText->Item(1)->text(), "Use file for text:"},
-        {d.radMsgSubject->title(), "Standard message subject"},
-        {d.radMsgSubject->Item(1)->text(), "Use attachment filename(s)"}};
-    for (const auto& [shown, expected] : texts)
-        EXPECT_EQ(shown, expected);
-    EXPECT_EQ(d.EncodeComboBox->count() + d.CharSetComboBox->count() + d.radMsgSubject->Count(), 7);
-    EXPECT_FALSE(d.EncodeComboBox->isEditable());
-    EXPECT_TRUE(d.Button1->isDefault());
-    EXPECT_EQ(d.layout()->sizeConstraint(), QLayout::SetFixedSize);
-    EXPECT_FALSE(d.windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
-
-    d.show();
-    const std::vector<QWidget*> order = {
-        d.ServerEdit, d.UserAddressEdit, d.UserNameEdit, d.LogFileNameEdit, d.EncodeComboBox,
-        d.CharSetComboBox, d.Button1, d.Button2, d.chkShowSuccess, d.txtMsgTextFile, d.Button3,
-        d.radMsgText->Item(0), d.radMsgText->Item(1), d.radMsgSubject->Item(0), d.radMsgSubject->Item(1),
-        d.radMsgSubject->Item(2), d.txtMsgSubjectDef, d.chkUseBCC, d.spnPort, d.spnTimeOut,
-        d.chkUseDomainAddress, d.chkoneFilePerMsg, d.Button4};
-    EXPECT_EQ(FocusChain(order), order);
-    EXPECT_EQ(d.focusWidget(), d.ServerEdit);
-}
-
-TEST_F(SetupDialog, DefaultsFillTheControls)
-{
-    Show([](TSetupDlg& d) {
-        EXPECT_EQ(d.spnPort->Text(), "25");
-        EXPECT_EQ(d.spnTimeOut->Text(), "60");
-        EXPECT_EQ(d.EncodeComboBox->currentText(), "MIME");
-        EXPECT_EQ(d.CharSetComboBox->currentText(), "US-ASCII");
-        EXPECT_EQ(std::vector<bool>({d.chkUseDomainAddress->isChecked(), d.chkUseBCC->isChecked(),
-                                     d.chkShowSuccess->isChecked(), d.chkoneFilePerMsg->isChecked()}),
-                  std::vector<bool>({true, true, true, false}));
-        EXPECT_EQ(d.radMsgText->ItemIndex() + d.radMsgSubject->ItemIndex(), 0);
-        EXPECT_EQ(d.ServerEdit->text() + d.UserAddressEdit->text() + d.UserNameEdit->text(), "");
-    });
+    TSetupDlg setup;
+    TAddressDlg address;
+    TMsgDlg message;
+    const std::tuple<QDialog*, QPushButton*, QWidget*, std::vector<QWidget*>> forms[] = {
+        {&setup, setup.Button1, setup.ServerEdit,
+         {setup.ServerEdit, setup.UserAddressEdit, setup.UserNameEdit, setup.LogFileNameEdit, setup.EncodeComboBox,
+          setup.CharSetComboBox, setup.Button1, setup.Button2, setup.chkShowSuccess, setup.txtMsgTextFile,
+          setup.Button3, setup.radMsgText->Item(0), setup.radMsgText->Item(1), setup.radMsgSubject->Item(0),
+          setup.radMsgSubject->Item(1), setup.radMsgSubject->Item(2), setup.txtMsgSubjectDef, setup.chkUseBCC,
+          setup.spnPort, setup.spnTimeOut, setup.chkUseDomainAddress, setup.chkoneFilePerMsg, setup.Button4}},
+        {&address, address.OKBtn, address.txtEmail,
+         {address.txtEmail, address.OKBtn, address.CancelBtn, address.btnBrowse, address.btnAddtolist}},
+        {&message, message.OKBtn, message.OKBtn,
+         {message.OKBtn, message.CancelBtn, message.txtSubject, message.txtText, message.Button1, message.Button2}},
+    };
+    for (const auto& [dialog, ok, first, order] : forms) {
+        SCOPED_TRACE(dialog->metaObject()->className());
+        dialog->show();
+        EXPECT_TRUE(ok->isDefault());
+        EXPECT_EQ(FocusChain(order), order);
+        EXPECT_EQ(dialog->focusWidget(), first);
+    }
+    EXPECT_EQ(setup.layout()->sizeConstraint(), QLayout::SetFixedSize);
+    EXPECT_EQ(address.layout()->sizeConstraint(), QLayout::SetFixedSize);
+    EXPECT_FALSE(setup.windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(address.btnAddtolist->isHidden());
+    EXPECT_EQ(message.txtText->lineWrapMode(), QPlainTextEdit::NoWrap);
+    // The item order is what the settings file stores.
+    EXPECT_FALSE(setup.EncodeComboBox->isEditable());
+    EXPECT_EQ(setup.EncodeComboBox->itemText(0) + "|" + setup.EncodeComboBox->itemText(1), "UUEncode|MIME");
+    EXPECT_EQ(setup.CharSetComboBox->itemText(0) + "|" + setup.CharSetComboBox->itemText(1), "US-ASCII|ISO-8859-1");
+    EXPECT_EQ(setup.radMsgText->Count() + setup.radMsgSubject->Count(), 5);
 }
 
 TEST_F(SetupDialog, SenderWithNameFillsBothEditsAndClearedNameLeavesBareAddress)
@@ -165,9 +155,16 @@ TEST_F(SetupDialog, SenderWithNameFillsBothEditsAndClearedNameLeavesBareAddress)
     EXPECT_EQ(Mailer.From(), "me@example.org");
 }
 
-TEST_F(SetupDialog, OkCopiesEveryControlBack)
+TEST_F(SetupDialog, DefaultsFillTheControlsAndOkCopiesEveryControlBack)
 {
     Show([](TSetupDlg& d) {
+        EXPECT_EQ(d.spnPort->Text() + "|" + d.spnTimeOut->Text(), "25|60");
+        EXPECT_EQ(d.EncodeComboBox->currentText() + "|" + d.CharSetComboBox->currentText(), "MIME|US-ASCII");
+        EXPECT_EQ(std::vector<bool>({d.chkUseDomainAddress->isChecked(), d.chkUseBCC->isChecked(),
+                                     d.chkShowSuccess->isChecked(), d.chkoneFilePerMsg->isChecked()}),
+                  std::vector<bool>({true, true, true, false}));
+        EXPECT_EQ(d.radMsgText->ItemIndex() + d.radMsgSubject->ItemIndex(), 0);
+        EXPECT_EQ(d.ServerEdit->text() + d.UserAddressEdit->text() + d.UserNameEdit->text(), "");
         EditEverything(d);
         d.Button1->click();
     });
@@ -342,22 +339,6 @@ protected:
     TAddressDlg Dialog;
 };
 
-TEST_F(AddressDialog, FormCaptionsAndTabOrder)
-{
-    EXPECT_EQ(Dialog.windowTitle(), "Email Dialog");
-    EXPECT_EQ(Dialog.lblPrompt->text(), "Enter email address:");
-    EXPECT_EQ(Dialog.btnBrowse->text(), "&Browse...");
-    EXPECT_EQ(Dialog.btnAddtolist->text(), "&Add To List");
-    EXPECT_TRUE(Dialog.OKBtn->isDefault());
-    EXPECT_TRUE(Dialog.btnAddtolist->isHidden());
-    EXPECT_EQ(Dialog.layout()->sizeConstraint(), QLayout::SetFixedSize);
-    const std::vector<QWidget*> order = {Dialog.txtEmail, Dialog.OKBtn, Dialog.CancelBtn, Dialog.btnBrowse,
-                                         Dialog.btnAddtolist};
-    EXPECT_EQ(FocusChain(order), order);
-    Dialog.show();
-    EXPECT_EQ(Dialog.focusWidget(), Dialog.txtEmail);
-}
-
 TEST_F(AddressDialog, EnterOnAnEmptyBoxAcceptsEscAndCloseBoxCancel)
 {
     const std::pair<int, std::function<void(TAddressDlg&)>> cases[] = {
@@ -439,21 +420,6 @@ protected:
     TMsgDlg Dialog;
 };
 
-TEST_F(MessageDialog, FormCaptionsTabOrderAndOkHasTheFocus)
-{
-    EXPECT_EQ(Dialog.windowTitle(), "Message To Send");
-    EXPECT_EQ(Dialog.Label1->text(), "Subject:");
-    EXPECT_EQ(Dialog.Button1->text(), "&Open...");
-    EXPECT_EQ(Dialog.Button2->text(), "&Save As...");
-    EXPECT_TRUE(Dialog.OKBtn->isDefault());
-    EXPECT_EQ(Dialog.txtText->lineWrapMode(), QPlainTextEdit::NoWrap);
-    const std::vector<QWidget*> order = {Dialog.OKBtn, Dialog.CancelBtn, Dialog.txtSubject, Dialog.txtText,
-                                         Dialog.Button1, Dialog.Button2};
-    EXPECT_EQ(FocusChain(order), order);
-    Dialog.show();
-    EXPECT_EQ(Dialog.focusWidget(), Dialog.OKBtn);
-}
-
 TEST_F(MessageDialog, EnterInTheTextStartsALineAndEnterOnOkAccepts)
 {
     Seams.Dialogs.push_back(TSeams::Drive<TMsgDlg>([](TMsgDlg& d) {
@@ -519,32 +485,21 @@ TEST_F(MessageDialog, SaveAsWritesTheBoxByteForByte)
     EXPECT_TRUE(QFile::exists(Dir.QPath("given.name"))) << "a name with an extension is kept";
 }
 
-TEST_F(MessageDialog, CancelledChoosersChangeNothing)
-{
-    Dialog.SetLines({"keep"});
-    Seams.Files = {std::nullopt, std::nullopt};
-    Dialog.Button1->click();
-    Dialog.Button2->click();
-    EXPECT_EQ(Dialog.Lines(), QStringList{"keep"});
-    EXPECT_EQ(QDir(Dir.QPath("")).entryList(QDir::Files), QStringList{});
-    EXPECT_TRUE(Seams.Boxes.empty());
-}
-
-TEST_F(MessageDialog, FilesThatCannotBeReadOrWrittenAreReportedAndTheTextStays)
+TEST_F(MessageDialog, CancelledChoosersAndFilesThatCannotBeReadOrWrittenLeaveTheText)
 {
     Dialog.SetLines({"previous"});
     Dir.Write("plain", "a file, not a folder");
     // A folder is no text file either.
-    Seams.Files = {Dir.QPath("missing.txt"), Dir.QPath(""), Dir.QPath("plain/out.txt")};
-    Dialog.Button1->click();
-    Dialog.Button1->click();
-    Dialog.Button2->click();
+    Seams.Files = {std::nullopt, std::nullopt, Dir.QPath("missing.txt"), Dir.QPath(""), Dir.QPath("plain/out.txt")};
+    for (QPushButton* button : {Dialog.Button1, Dialog.Button2, Dialog.Button1, Dialog.Button1, Dialog.Button2})
+        button->click();
     EXPECT_EQ(Seams.BoxTexts(), (std::vector<std::string>{"Cannot open file " + Dir.Path("missing.txt") + ".",
                                                           "Cannot open file " + Dir.Path("") + ".",
                                                           "Cannot create file " + Dir.Path("plain/out.txt") + "."}));
     EXPECT_EQ(Seams.Boxes[0].Kind, TMsgKind::Error);
     EXPECT_EQ(Dialog.Lines(), QStringList{"previous"});
     EXPECT_EQ(Dir.Read("plain"), "a file, not a folder");
+    EXPECT_EQ(QDir(Dir.QPath("")).entryList(QDir::Files), QStringList{"plain"});
 }
 
 TEST_F(MessageDialog, TextAboveTheCapacityIsRefused)

@@ -44,10 +44,11 @@ protected:
 
 // ---- recipients ----------------------------------------------------------
 
-TEST_F(SendMailTest, NothingSelectedOpensTheRecipientPromptWhoseAnswerIsTheRecipient)
+TEST_F(SendMailTest, NoRecipientSelectedOpensTheRecipientPromptWhoseAnswerIsTheRecipient)
 {
     TFakeSMTPServer& server = Serve(SessionScript(1, 1));
-    Select({"a@example.com", "z@example.com"}, {});
+    // Nothing selected, or only an entry that is neither address nor file.
+    Select({"a@example.com", "z@example.com", "no-such-list"}, {"no-such-list"});
     bool addShown = false;
     seams.Dialogs = {seams.Address("b@example.com", QDialog::Rejected,
                                    [&](TAddressDlg& d) { addShown = !d.btnAddtolist->isHidden(); }),
@@ -69,7 +70,7 @@ TEST_F(SendMailTest, NothingSelectedOpensTheRecipientPromptWhoseAnswerIsTheRecip
     window->SendMail();   // "&Add To List" puts the answer in its sorted place
 
     EXPECT_EQ(Rcpts(server), std::vector<std::string>{"RCPT TO:<m@example.com>"});
-    EXPECT_EQ(window->Entries(), (QStringList{"a@example.com", "m@example.com", "m@example.com", "z@example.com"}));
+    EXPECT_EQ(window->Entries(), (QStringList{"a@example.com", "m@example.com", "m@example.com", "no-such-list", "z@example.com"}));
     EXPECT_TRUE(SelectedEntries(*window).isEmpty());
 
     // A list file as the answer: its first line is the recipient, the rest
@@ -85,66 +86,40 @@ TEST_F(SendMailTest, NothingSelectedOpensTheRecipientPromptWhoseAnswerIsTheRecip
     EXPECT_TRUE(Sent[0].CC.empty());
 }
 
-TEST_F(SendMailTest, FirstSelectedIsTheRecipientAndTheOthersGoToCopiesByUseBCC)
+TEST_F(SendMailTest, FirstSelectedGivesTheRecipientAndTheOthersCopiesByUseBCC)
 {
-    Fill({"b@example.com", "a@example.com", "c@example.com"});
-    for (const bool useBCC : {true, false}) {
-        SCOPED_TRACE(useBCC ? "UseBCC" : "CC");
-        TFakeSMTPServer& server = Serve(SessionScript(1, 2));
-        window->Run.UseBCC = useBCC;
-        Select({}, {"b@example.com", "a@example.com"});
-        Sent.clear();
-
-        window->SendMail();
-
-        ASSERT_EQ(Sent.size(), 1u);
-        EXPECT_EQ(Sent[0].Recipient, "a@example.com");
-        const std::vector<std::string> b{"b@example.com"}, none;
-        EXPECT_EQ(Sent[0].BCC, useBCC ? b : none);
-        EXPECT_EQ(Sent[0].CC, useBCC ? none : b);
-        EXPECT_EQ(Rcpts(server), (std::vector<std::string>{"RCPT TO:<a@example.com>", "RCPT TO:<b@example.com>"}));
-        // A copy is named in the header, a blind copy is not.
-        EXPECT_EQ(AnyLineHolds(LinesStartingWith(server.Received(), "CC:"), "b@example.com"), !useBCC);
-        ExpectRestored();
-    }
-}
-
-TEST_F(SendMailTest, AListFileSelectedFirstGivesTheRecipientAndAfterAnAddressOnlyCopies)
-{
+    using TList = std::vector<std::string>;
     const QString list = QString::fromStdString(scratch.Write("team", "x@example.com\r\n\r\ny@example.com\r\n"));
     // The list file's path begins with "/", so it sorts before letters and
-    // after "+".
-    const std::tuple<QStringList, std::string, std::vector<std::string>> cases[] = {
-        {{list, "zed@example.com"}, "x@example.com", {"", "y@example.com", "zed@example.com"}},
-        {{"+ops@example.com", list}, "+ops@example.com", {"x@example.com", "", "y@example.com"}},
+    // after "+"; a list file first gives the recipient, after an address
+    // only copies. An entry that is neither address nor file is skipped.
+    const std::tuple<QStringList, bool, std::string, TList, TList> cases[] = {
+        {{"b@example.com", "a@example.com"}, true, "a@example.com", {}, {"b@example.com"}},
+        {{"b@example.com", "a@example.com"}, false, "a@example.com", {"b@example.com"}, {}},
+        {{list, "zed@example.com"}, true, "x@example.com", {}, {"", "y@example.com", "zed@example.com"}},
+        {{"+ops@example.com", list}, true, "+ops@example.com", {}, {"x@example.com", "", "y@example.com"}},
+        {{"no-such-list", "a@example.com"}, true, "a@example.com", {}, {}},
     };
-    Fill({list, "zed@example.com", "+ops@example.com"});
-    for (const auto& [selected, recipient, copies] : cases) {
-        TFakeSMTPServer& server = Serve(SessionScript(1, 4));
-        Sent.clear();
+    Fill({"b@example.com", "a@example.com", list, "zed@example.com", "+ops@example.com", "no-such-list"});
+    for (const auto& [selected, useBCC, recipient, cc, bcc] : cases) {
+        SCOPED_TRACE(selected.join(" ").toStdString() + (useBCC ? " UseBCC" : ""));
+        TFakeSMTPServer& server = Serve(SessionScript(1, int(1 + cc.size() + bcc.size())));
+        window->Run.UseBCC = useBCC;
         Select({}, selected);
+        Sent.clear();
+
         window->SendMail();
+
         ASSERT_EQ(Sent.size(), 1u);
         EXPECT_EQ(Sent[0].Recipient, recipient);
-        EXPECT_EQ(Sent[0].BCC, copies);
+        EXPECT_EQ(Sent[0].CC, cc);
+        EXPECT_EQ(Sent[0].BCC, bcc);
+        EXPECT_EQ(Rcpts(server).front(), "RCPT TO:<" + recipient + ">");
+        EXPECT_EQ(Rcpts(server).size(), 1 + cc.size() + bcc.size());
+        // A copy is named in the header, a blind copy is not.
+        EXPECT_EQ(AnyLineHolds(LinesStartingWith(server.Received(), "CC:"), "b@example.com"), !cc.empty());
+        ExpectRestored();
     }
-}
-
-TEST_F(SendMailTest, AnEntryThatIsNeitherAddressNorFileIsSkipped)
-{
-    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
-    Select({"no-such-list", "a@example.com"}, {"no-such-list", "a@example.com"});
-    window->SendMail();
-    ASSERT_EQ(Sent.size(), 1u);
-    EXPECT_EQ(Sent[0].Recipient, "a@example.com");
-    EXPECT_TRUE(Sent[0].BCC.empty());
-
-    // With only skipped entries selected, the run asks for a recipient.
-    Select({}, {"no-such-list"});
-    seams.Dialogs.push_back(seams.Address("", QDialog::Rejected));
-    window->SendMail();
-    EXPECT_EQ(seams.DialogClasses, std::vector<std::string>{"TAddressDlg"});
-    EXPECT_EQ(server.Connections(), 1);
 }
 
 // ---- subject and text ----------------------------------------------------

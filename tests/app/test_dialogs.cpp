@@ -220,33 +220,25 @@ TEST_F(SetupDialog, EncodingIsSetBeforeTheCharacterSet)
     }
 }
 
-TEST_F(SetupDialog, TypedPortZeroIsTakenAndEnterAccepts)
+TEST_F(SetupDialog, TypedValuesTheClientCannotHoldKeepTheOldSettingAndEnterAccepts)
 {
-    Show([](TSetupDlg& d) {
-        d.spnPort->selectAll();
-        TypeText(d.spnPort, "0");
-        d.ServerEdit->setText("typed.example.org");
-        PressKey(d.ServerEdit, Qt::Key_Return);
-    });
-    EXPECT_EQ(Mailer.DefaultPort(), 0);
-    EXPECT_EQ(Mailer.Server(), "typed.example.org");
-}
-
-TEST_F(SetupDialog, ValuesTheClientCannotHoldKeepTheOldSetting)
-{
-    Mailer.SetDefaultPort(587);
     Mailer.SetTimeOut(30);
     Run.MsgText = 7;   // no radio item for it: none is shown chosen
-    for (const int port : {70000, -1}) {
-        Show([port](TSetupDlg& d) {
+    // Typed port and time-out, and what the client holds afterwards.
+    const std::tuple<QString, QString, int, int> cases[] = {
+        {"0", "0", 0, 30}, {"70000", "5", 0, 5}, {"-1", "-5", 0, 5}, {"65535", "1", 65535, 1}};
+    for (const auto& [port, timeOut, heldPort, heldTimeOut] : cases) {
+        Show([&, port = port, timeOut = timeOut](TSetupDlg& d) {
             EXPECT_EQ(d.radMsgText->ItemIndex(), -1);
-            d.spnPort->SetValue(port);
-            d.spnTimeOut->SetValue(0);
-            d.Button1->click();
+            d.spnPort->selectAll();
+            TypeText(d.spnPort, port);
+            d.spnTimeOut->selectAll();
+            TypeText(d.spnTimeOut, timeOut);
+            PressKey(d.ServerEdit, Qt::Key_Return);
         });
-        EXPECT_EQ(Mailer.DefaultPort(), 587) << port;
+        EXPECT_EQ(Mailer.DefaultPort(), heldPort) << Std(port);
+        EXPECT_EQ(Mailer.TimeOut(), heldTimeOut) << Std(timeOut);
     }
-    EXPECT_EQ(Mailer.TimeOut(), 30);
     EXPECT_EQ(Run.MsgText, 7);
 }
 

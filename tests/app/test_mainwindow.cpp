@@ -116,60 +116,33 @@ TEST_F(MainWindowTest, DropOfThreeFilesAndAFolderMailsTheThreeFilesInNormalAndCo
     }
 }
 
-TEST_F(MainWindowTest, DropWithNothingSelectedOpensTheRecipientPrompt)
+TEST_F(MainWindowTest, DuringARunDropsAndCloseAreRefusedAndTheSendingGoesOn)
 {
     TFakeSMTPServer& server = Ready(SessionScript(1, 1));
-    window->lstAddresses->clearSelection();
-    seams.Dialogs.push_back(seams.Address("", QDialog::Rejected));
-
-    Drop({QString::fromStdString(scratch.Write("one.txt", "1"))});
-
-    EXPECT_EQ(seams.Prompts, std::vector<QString>{"Enter recipient or list to mail to:"});
-    EXPECT_EQ(server.Connections(), 0);
-}
-
-TEST_F(MainWindowTest, DropIsRefusedWhileARunIsActive)
-{
-    TFakeSMTPServer& server = Ready(SessionScript(1, 1));
+    ShowActive(*window);
     const std::string first = scratch.Write("one.txt", "1");
-    bool welcome = true;
+    std::vector<bool> refused;
     std::vector<std::string> attached;
     OnStatus = [&](TMailStatus status) {
-        if (status != msLoggingIn)
-            return;
-        welcome = Drop({QString::fromStdString(scratch.Write("two.txt", "2"))});
-        attached = window->Mailer.Attachments().ToVector();
+        if (status == msLoggingIn) {
+            refused.push_back(!Drop({QString::fromStdString(scratch.Write("two.txt", "2"))}));
+            attached = window->Mailer.Attachments().ToVector();
+        }
+        if (status == msSendingBody) {
+            refused.push_back(!window->close());
+            window->Exit1->trigger();
+            refused.push_back(window->isVisible());
+        }
     };
 
     Drop({QString::fromStdString(first)});
 
-    EXPECT_FALSE(welcome);
+    EXPECT_EQ(refused, (std::vector<bool>{true, true, true}));
     EXPECT_EQ(attached, std::vector<std::string>{first});
-    EXPECT_EQ(server.Connections(), 1);
-    EXPECT_EQ(SplitMessages(server.Received()).size(), 1u);
-}
-
-// ---- close query and settings -------------------------------------------------------------
-
-TEST_F(MainWindowTest, CloseIsRefusedDuringARunAndTheSendingGoesOn)
-{
-    TFakeSMTPServer& server = Ready(SessionScript(1, 1));
-    ShowActive(*window);
-    std::vector<bool> closed;
-    OnStatus = [&](TMailStatus status) {
-        if (status != msSendingBody)
-            return;
-        closed.push_back(window->close());
-        window->Exit1->trigger();
-        closed.push_back(!window->isVisible());
-    };
-    Attach({scratch.Write("one.txt", "1")});
-
-    window->SendMail();
-
-    EXPECT_EQ(closed, (std::vector<bool>{false, false}));
     EXPECT_EQ(seams.BoxTexts(), std::vector<std::string>(2, "Transfer in Progress.  Click Cancel button first."));
     EXPECT_EQ(seams.Boxes[0].Kind, TMsgKind::Error);
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_EQ(SplitMessages(server.Received()).size(), 1u);
     EXPECT_EQ(LinesStartingWith(server.Received(), "QUIT").size(), 1u);
     EXPECT_TRUE(window->close());
 }

@@ -280,7 +280,7 @@ TEST(StartDir, EndsInOneSlashUnlessEmpty)
 
 // ---- the spin box ----------------------------------------------------------
 
-TEST(SpinEdit, TypedAndPastedLettersAreRefusedSignsAndSeparatorTaken)
+TEST(SpinEdit, RefusesLettersReadsWholeNumbersOnlyAndStepsWithoutBounds)
 {
     TSpinEdit spin;
     spin.selectAll();
@@ -296,22 +296,12 @@ TEST(SpinEdit, TypedAndPastedLettersAreRefusedSignsAndSeparatorTaken)
         int pos = 0;
         EXPECT_EQ(spin.validate(pasted, pos), state) << Std(text);
     }
-}
-
-TEST(SpinEdit, TextThatIsNotAWholeNumberReadsAsZero)
-{
-    const std::pair<QString, int> cases[] = {
+    const std::pair<QString, int> values[] = {
         {"42", 42}, {"-3", -3}, {"+8", 8}, {"-", 0}, {"", 0}, {"1.5", 0}, {"--1", 0}, {"99999999999", 0}};
-    TSpinEdit spin;
-    for (const auto& [text, value] : cases) {
+    for (const auto& [text, value] : values) {
         spin.SetText(text);
         EXPECT_EQ(spin.Value(), value) << Std(text);
     }
-}
-
-TEST(SpinEdit, ArrowsStepByOneWithoutBounds)
-{
-    TSpinEdit spin;
     spin.SetValue(0);
     spin.stepBy(-1);
     EXPECT_EQ(spin.Value(), -1);
@@ -673,17 +663,6 @@ TEST_F(Settings, SaveKeepsWhatOthersWrote)
     EXPECT_NE(text.find("[Late]\r\nnew=1\r\n"), std::string::npos);
 }
 
-TEST_F(Settings, FolderThatCannotHoldTheFileReportsThePath)
-{
-    const std::string path = Dir.Write("plain", "a file, not a folder") + "/tessaly.ini";
-    try {
-        SaveSettings(path, Mailer, Run, Window, Addresses);
-        FAIL() << "the save should fail";
-    } catch (const ESettingsError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
-    }
-}
-
 TEST_F(Settings, FailedSaveLeavesTheOldFileWhole)
 {
     const std::string old = kFreshFile + "\r\n[Addresses]\r\nanAddress0=keep@example.org\r\n";
@@ -699,8 +678,16 @@ TEST_F(Settings, FailedSaveLeavesTheOldFileWhole)
     EXPECT_EQ(QDir(Dir.QPath("")).entryList(QDir::Files | QDir::Hidden), QStringList{"tessaly.ini"});
 }
 
-TEST_F(Settings, FileThatCannotBeReadGivesDefaultsAndIsNotOverwritten)
+TEST_F(Settings, PathThatCannotHoldTheFileReportsItAndAFolderInItsPlaceStays)
 {
+    const std::string path = Dir.Write("plain", "a file, not a folder") + "/tessaly.ini";
+    try {
+        SaveSettings(path, Mailer, Run, Window, Addresses);
+        ADD_FAILURE() << "the save should fail";
+    } catch (const ESettingsError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+
     // Something that exists where the file should be but cannot be read
     // as one: loading is silent, saving must not replace it blindly.
     Dir.Folder("tessaly.ini");

@@ -168,40 +168,7 @@ TEST_F(SendMailTest, SubjectAndTextFollowTheirSettings)
     }
 }
 
-TEST_F(SendMailTest, NoFilesAlwaysPromptsWithAnEmptySubjectAndTheConfirmedDialogGivesSubjectAndText)
-{
-    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
-    Fill({"a@example.com"});
-    SelectEntries(*window, {"a@example.com"});
-    QString subject = "unset";
-    QStringList text;
-    seams.Dialogs = {TSeams::Message(QDialog::Rejected, std::nullopt, std::nullopt,
-                                     [&](TMsgDlg& d) {
-                                         subject = d.txtSubject->text();
-                                         text = d.Lines();
-                                     }),
-                     TSeams::Message(QDialog::Accepted, QString("Hi there"), QStringList{"one", "two"})};
-
-    window->MailtoSelected1Click();
-
-    EXPECT_EQ(seams.DialogClasses, std::vector<std::string>{"TMsgDlg"});
-    EXPECT_EQ(subject, "");
-    EXPECT_TRUE(text.join("|").startsWith("Hello,|the files."));
-    EXPECT_EQ(server.Connections(), 0);
-    ExpectRestored();
-
-    SelectEntries(*window, {"a@example.com"});
-    window->MailtoSelected1Click();
-
-    ASSERT_EQ(Sent.size(), 1u);
-    EXPECT_EQ(Sent[0].Subject, "Hi there");
-    EXPECT_EQ(Sent[0].Body, (std::vector<std::string>{"one", "two"}));
-    EXPECT_TRUE(AnyLineHolds(server.Received(), "Subject:  Hi there"));
-    EXPECT_EQ(LinesStartingWith(server.Received(), "QUIT").size(), 1u);
-    ExpectRestored();
-}
-
-TEST_F(SendMailTest, LatinOneTextIsShownWholeAndSentAsLatinOneBytes)
+TEST_F(SendMailTest, NoFilesAlwaysPromptsAndTheConfirmedDialogGivesSubjectAndLatinOneText)
 {
     // A Latin-1 text file pre-fills the dialog without replacement marks;
     // what the user confirms is typed UTF-8 and goes out in the character
@@ -211,18 +178,35 @@ TEST_F(SendMailTest, LatinOneTextIsShownWholeAndSentAsLatinOneBytes)
     window->Run.MsgTextFile = scratch.Write("latin1.txt", "Gr\xFC\xDF Gott\r\n");
     Fill({"a@example.com"});
     SelectEntries(*window, {"a@example.com"});
+    QString subject = "unset";
     QStringList shown;
-    seams.Dialogs.push_back(TSeams::Message(QDialog::Accepted, QString("Hi"),
-                                            QStringList{QString::fromUtf8("Gr\u00FC\u00DFe \u20AC")},
-                                            [&](TMsgDlg& d) { shown = d.Lines(); }));
+    seams.Dialogs = {TSeams::Message(QDialog::Rejected, std::nullopt, std::nullopt,
+                                     [&](TMsgDlg& d) {
+                                         subject = d.txtSubject->text();
+                                         shown = d.Lines();
+                                     }),
+                     TSeams::Message(QDialog::Accepted, QString("Hi there"),
+                                     QStringList{"one", QString::fromUtf8("Gr\u00FC\u00DFe \u20AC")})};
 
     window->MailtoSelected1Click();
 
+    EXPECT_EQ(seams.DialogClasses, std::vector<std::string>{"TMsgDlg"});
+    EXPECT_EQ(subject, "");
     EXPECT_EQ(shown, QStringList{QString::fromUtf8("Gr\u00FC\u00DF Gott")});
+    EXPECT_EQ(server.Connections(), 0);
+    ExpectRestored();
+
+    SelectEntries(*window, {"a@example.com"});
+    window->MailtoSelected1Click();
+
     ASSERT_EQ(Sent.size(), 1u);
-    EXPECT_EQ(Sent[0].Body, std::vector<std::string>{"Gr\xFC\xDF" "e ?"});
+    EXPECT_EQ(Sent[0].Subject, "Hi there");
+    EXPECT_EQ(Sent[0].Body, (std::vector<std::string>{"one", "Gr\xFC\xDF" "e ?"}));
+    EXPECT_TRUE(AnyLineHolds(server.Received(), "Subject:  Hi there"));
     EXPECT_TRUE(AnyLineHolds(server.Received(), "Gr=FC=DFe ?"));
     EXPECT_TRUE(AnyLineHolds(server.Received(), "Content-Type: text/plain; charset=\"iso-8859-1\""));
+    EXPECT_EQ(LinesStartingWith(server.Received(), "QUIT").size(), 1u);
+    ExpectRestored();
 }
 
 // ---- one message per file ----------------------------------------------------

@@ -229,7 +229,7 @@ TEST_F(MainWindowTest, CompactModeSurvivesARestart)
     EXPECT_EQ(window->windowType(), Qt::Window);
 }
 
-// ---- Esc, help and setup ------------------------------------------------------------------
+// ---- Esc ----------------------------------------------------------------------------------
 
 TEST_F(MainWindowTest, EscCancelsOnlyWhileSending)
 {
@@ -249,18 +249,6 @@ TEST_F(MainWindowTest, EscCancelsOnlyWhileSending)
 
     EXPECT_EQ(seams.BoxTexts(), std::vector<std::string>{"Send aborted:\r\nOperation has been canceled"});
     EXPECT_TRUE(window->pnlSending->isHidden());
-}
-
-TEST_F(MainWindowTest, HelpOpensTheReadmeAndSetupOpensTheSetupDialog)
-{
-    window->Button5->click();
-    ASSERT_EQ(seams.Edited.size(), 1u);
-    EXPECT_TRUE(seams.Edited[0].endsWith("/readme.txt")) << seams.Edited[0].toStdString();
-
-    seams.Dialogs = {TSeams::Any(QDialog::Rejected), TSeams::Any(QDialog::Rejected)};
-    window->btnSetup->click();
-    window->Setup1->trigger();
-    EXPECT_EQ(seams.DialogClasses, (std::vector<std::string>{"TSetupDlg", "TSetupDlg"}));
 }
 
 // ---- font and colour ----------------------------------------------------------------------
@@ -387,13 +375,14 @@ TEST_F(MainWindowTest, InsOpensTheAddDialogWhichTakesAnyText)
     EXPECT_EQ(window->Entries(), (QStringList{"/lists/team", "a@x.org"}));
 }
 
-TEST_F(MainWindowTest, MenuKeysActWhileTheListHasTheFocusOnly)
+TEST_F(MainWindowTest, MenuKeysActWhileTheListHasTheFocusOnlyAndHelpAndSetupOpen)
 {
     Fill({"a@x.org"});
     ServeAt("127.0.0.1:" + std::to_string(ClosedPort()));
     ShowActive(*window);
-    seams.Dialogs = {TSeams::Any(QDialog::Rejected),    // Ctrl+M: asks for a recipient
-                     TSeams::Any(QDialog::Rejected)};   // Ctrl+S: Setup
+    // Ctrl+M asks for a recipient; Ctrl+S, the Setup button and menu item
+    // open Setup.
+    seams.Dialogs = std::deque<TSeams::TDialogStep>(4, TSeams::Any(QDialog::Rejected));
 
     window->txtAddress->setFocus();
     QTest::keyClick(window->txtAddress, Qt::Key_M, Qt::ControlModifier);
@@ -403,7 +392,12 @@ TEST_F(MainWindowTest, MenuKeysActWhileTheListHasTheFocusOnly)
     QTest::keyClick(window->lstAddresses, Qt::Key_M, Qt::ControlModifier);
     QTest::keyClick(window->lstAddresses, Qt::Key_S, Qt::ControlModifier);
     // The run gives the focus back to the list, so its keys go on working.
-    EXPECT_EQ(seams.DialogClasses, (std::vector<std::string>{"TAddressDlg", "TSetupDlg"}));
+    window->btnSetup->click();
+    window->Setup1->trigger();
+    EXPECT_EQ(seams.DialogClasses, (std::vector<std::string>{"TAddressDlg", "TSetupDlg", "TSetupDlg", "TSetupDlg"}));
+    window->Button5->click();   // Help
+    ASSERT_EQ(seams.Edited.size(), 1u);
+    EXPECT_TRUE(seams.Edited[0].endsWith("/readme.txt")) << seams.Edited[0].toStdString();
 
     QTest::keyClick(window->lstAddresses, Qt::Key_X, Qt::ControlModifier);
     EXPECT_FALSE(window->isVisible());

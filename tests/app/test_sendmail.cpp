@@ -363,6 +363,7 @@ TEST_F(SendMailTest, SuccessfulRunShowsEveryPhaseAndWithShowResultEndsWithTheBox
                              "Sending attachment(s)...", "Logging out..."})
         EXPECT_NE(std::find(Captions.begin(), Captions.end(), std::string(14, ' ') + text), Captions.end()) << text;
     EXPECT_EQ(window->prcMeter->value(), 0);
+    EXPECT_EQ(LinesStartingWith(server.Received(), "QUIT").size(), 1u);
     ExpectRestored();
 }
 
@@ -451,6 +452,7 @@ TEST_F(SendMailTest, CommandLineRunStartsAtTheFirstActivationOnly)
     window->FormActivate();
 
     EXPECT_EQ(seams.DialogClasses, std::vector<std::string>{"TMsgDlg"});
+    EXPECT_EQ(server.Connections(), 0);
     EXPECT_EQ(closed.count(), 1);
 }
 

@@ -1,8 +1,6 @@
 // The Setup, address and message dialogs, driven through the dialog seam
-// without a modal loop, and the settings file they fill.
+// without a modal loop; the settings file they fill; text bytes at the edges.
 #include "../platform/platform_test_files.h"
-#include "emaildlg.h"
-#include "mesgdlg.h"
 #include "readme.h"
 #include "setpdlg.h"
 #include "settings.h"

@@ -1,8 +1,6 @@
 // The main window: layout and menu, drops, the close query, compact mode,
 // Esc, font and colour, settings at start-up and close, and the address
 // list with every command that adds, edits or removes entries.
-#include "emaildlg.h"
-#include "fake_smtp_server.h"
 #include "support_app.h"
 
 #include <QAction>

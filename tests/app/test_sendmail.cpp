@@ -3,9 +3,6 @@
 // the scripted SMTP server on 127.0.0.1; the last test runs the real
 // program against a real server.
 #include "aiosmtpd_server.h"
-#include "emaildlg.h"
-#include "fake_smtp_server.h"
-#include "mesgdlg.h"
 #include "support_app.h"
 
 #include <QLineEdit>

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 
 #include <chrono>
+#include <optional>
 
 namespace {
 
@@ -251,11 +252,11 @@ class WaitTest : public SMTPTest, public ::testing::WithParamInterface<std::tupl
 TEST_P(WaitTest, EndsAtTheTimeOutOrAtOnceOnCancel)
 {
     const auto& [c, end] = GetParam();
-    TFullListener listener;
+    std::optional<TFullListener> listener;
     if (c.Phase == msConnecting) {
-        if (!listener.Ready())
+        if (!listener.emplace().Ready())
             GTEST_SKIP() << "the kernel accepted every connection; no pending connect";
-        Smtp->SetServer("127.0.0.1:" + std::to_string(listener.Port()));
+        Smtp->SetServer("127.0.0.1:" + std::to_string(listener->Port()));
     } else {
         Serve(c.Steps);
     }

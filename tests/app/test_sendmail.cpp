@@ -424,33 +424,26 @@ TEST_F(SendMailTest, CommandLineWithAddressFileAndMissingFileSendsOneMessageThen
     EXPECT_NE(scratch.Read("tessaly.ini").find("anAddress0=ignored@example.com"), std::string::npos);
 }
 
-TEST_F(SendMailTest, CommandLineWithFilesOnlyOpensTheRecipientPromptAndClosesAfterItsCancel)
+TEST_F(SendMailTest, CommandLineRunStartsAtTheFirstActivationOnlyAndClosesAfterACancel)
 {
-    Open({QString::fromStdString(scratch.Write("report.txt", "numbers"))});
-    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
-    seams.Dialogs.push_back(seams.Address("", QDialog::Rejected));
-    QSignalSpy closed(window.get(), &TfrmMailTo::Closed);
+    // Files only: the recipient prompt; an address only: the message dialog.
+    const std::pair<QStringList, std::string> cases[] = {
+        {{QString::fromStdString(scratch.Write("report.txt", "numbers"))}, "TAddressDlg"},
+        {{"boss@example.com"}, "TMsgDlg"}};
+    for (const auto& [arguments, dialog] : cases) {
+        Open(arguments);
+        TFakeSMTPServer& server = Serve(SessionScript(1, 1));
+        seams.DialogClasses.clear();
+        seams.Dialogs = {TSeams::Any(QDialog::Rejected)};
+        QSignalSpy closed(window.get(), &TfrmMailTo::Closed);
 
-    window->SendMail();
+        window->FormActivate();
+        window->FormActivate();
 
-    EXPECT_EQ(seams.DialogClasses, std::vector<std::string>{"TAddressDlg"});
-    EXPECT_EQ(server.Connections(), 0);
-    EXPECT_EQ(closed.count(), 1);
-}
-
-TEST_F(SendMailTest, CommandLineRunStartsAtTheFirstActivationOnly)
-{
-    Open({"boss@example.com"});
-    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
-    seams.Dialogs.push_back(TSeams::Message(QDialog::Rejected));
-    QSignalSpy closed(window.get(), &TfrmMailTo::Closed);
-
-    window->FormActivate();
-    window->FormActivate();
-
-    EXPECT_EQ(seams.DialogClasses, std::vector<std::string>{"TMsgDlg"});
-    EXPECT_EQ(server.Connections(), 0);
-    EXPECT_EQ(closed.count(), 1);
+        EXPECT_EQ(seams.DialogClasses, std::vector<std::string>{dialog});
+        EXPECT_EQ(server.Connections(), 0);
+        EXPECT_EQ(closed.count(), 1);
+    }
 }
 
 // ---- the real program -------------------------------------------------------------------

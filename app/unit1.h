@@ -224,6 +224,9 @@ std::string SubjectFromFiles(const TStrings& files);
 // The lines of a text file (CR LF, lone LF or lone CR end a line), or
 // nothing when it cannot be read.
 std::optional<std::vector<std::string>> ReadTextLines(const QString& path);
+// The lines of an address-list file that are not blank, in file order;
+// nothing when the file cannot be read.
+std::vector<std::string> ReadAddressLines(const QString& path);
 // True when `path` names an existing file (a folder does not count).
 bool IsExistingFile(const std::string& path);
 // The status-line text for a mailer status (with its 14 leading blanks).

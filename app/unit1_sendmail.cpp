@@ -200,12 +200,24 @@ void TfrmMailTo::SelectedRecipients(bool& first, std::string& result, TStrings& 
         if (entry.find('@') != std::string::npos) {
             AddRecipient(entry, first, result, list);
         } else if (IsExistingFile(entry)) {
-            // An address-list file: every line is taken, unchecked.
-            if (const auto lines = ReadTextLines(item->text()))
-                for (const std::string& line : *lines)
-                    AddRecipient(line, first, result, list);
+            // An address-list file: every line that holds an address.
+            for (const std::string& line : ReadAddressLines(item->text()))
+                AddRecipient(line, first, result, list);
         }
     }
+}
+
+std::vector<std::string> ReadAddressLines(const QString& path)
+{
+    // A blank line would become the empty path "RCPT TO:<>", which servers
+    // refuse (RFC 5321 allows it only in MAIL FROM), and so fail the whole
+    // run; it names no recipient and is passed over.
+    std::vector<std::string> addresses;
+    if (const auto lines = ReadTextLines(path))
+        for (const std::string& line : *lines)
+            if (line.find_first_not_of(" \t") != std::string::npos)
+                addresses.push_back(line);
+    return addresses;
 }
 
 bool TfrmMailTo::AskRecipient()
@@ -223,9 +235,9 @@ bool TfrmMailTo::AskRecipient()
     std::string recipient;
     std::vector<std::string> further;
     if (IsExistingFile(entered.toStdString())) {
-        if (const auto lines = ReadTextLines(entered); lines && !lines->empty()) {
-            recipient = lines->front();
-            further.assign(lines->begin() + 1, lines->end());
+        if (const auto lines = ReadAddressLines(entered); !lines.empty()) {
+            recipient = lines.front();
+            further.assign(lines.begin() + 1, lines.end());
         }
     } else {
         recipient = entered.toStdString();

@@ -74,7 +74,7 @@ TEST_F(SendMailTest, NoRecipientSelectedOpensTheRecipientPromptWhoseAnswerIsTheR
     // are copies.
     Serve(SessionScript(1, 3));
     Attach({scratch.Write("plan.txt", "plan")});
-    seams.Dialogs = {seams.Address(QString::fromStdString(scratch.Write("team", "x@x.com\r\ny@x.com\r\nz@x.com\r\n")))};
+    seams.Dialogs = {seams.Address(QString::fromStdString(scratch.Write("team", "\r\nx@x.com\r\ny@x.com\r\n\r\nz@x.com\r\n")))};
     Sent.clear();
     window->SendMail();
     ASSERT_EQ(Sent.size(), 1u);
@@ -86,15 +86,16 @@ TEST_F(SendMailTest, NoRecipientSelectedOpensTheRecipientPromptWhoseAnswerIsTheR
 TEST_F(SendMailTest, FirstSelectedGivesTheRecipientAndTheOthersCopiesByUseBCC)
 {
     using TList = std::vector<std::string>;
-    const QString list = QString::fromStdString(scratch.Write("team", "x@example.com\r\n\r\ny@example.com\r\n"));
+    const QString list = QString::fromStdString(scratch.Write("team", "\r\nx@example.com\r\n \r\ny@example.com\r\n"));
     // The list file's path begins with "/", so it sorts before letters and
     // after "+"; a list file first gives the recipient, after an address
-    // only copies. An entry that is neither address nor file is skipped.
+    // only copies; its blank lines name nobody. An entry that is neither
+    // address nor file is skipped.
     const std::tuple<QStringList, bool, std::string, TList, TList> cases[] = {
         {{"b@example.com", "a@example.com"}, true, "a@example.com", {}, {"b@example.com"}},
         {{"b@example.com", "a@example.com"}, false, "a@example.com", {"b@example.com"}, {}},
-        {{list, "zed@example.com"}, true, "x@example.com", {}, {"", "y@example.com", "zed@example.com"}},
-        {{"+ops@example.com", list}, true, "+ops@example.com", {}, {"x@example.com", "", "y@example.com"}},
+        {{list, "zed@example.com"}, true, "x@example.com", {}, {"y@example.com", "zed@example.com"}},
+        {{"+ops@example.com", list}, true, "+ops@example.com", {}, {"x@example.com", "y@example.com"}},
         {{"no-such-list", "a@example.com"}, true, "a@example.com", {}, {}},
     };
     Fill({"b@example.com", "a@example.com", list, "zed@example.com", "+ops@example.com", "no-such-list"});

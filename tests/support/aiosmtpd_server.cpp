@@ -2,59 +2,34 @@
 
 #include <QFile>
 
-namespace {
-
 // Python's start-up and the import of aiosmtpd take well under a second;
 // this only bounds a broken installation.
-constexpr int StartMilliseconds = 20000;
-constexpr int StopMilliseconds = 5000;
-
-std::string ReadFile(const QString& name)
-{
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll().toStdString();
-}
-
-} // namespace
+static constexpr int WaitMilliseconds = 20000;
 
 TAiosmtpdServer::TAiosmtpdServer()
 {
-    const QString script = QStringLiteral(TESSALY_SOURCE_DIR "/tests/support/smtp_store.py");
     FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    FProcess.start(QStringLiteral("/usr/bin/python3"), {script, FFolder.path()});
-    if (!FProcess.waitForStarted(StartMilliseconds)) {
-        FError = "cannot start /usr/bin/python3";
-        return;
-    }
-    while (!FProcess.canReadLine() && FProcess.waitForReadyRead(StartMilliseconds)) {
+    FProcess.start("/usr/bin/python3", {TESSALY_SOURCE_DIR "/tests/support/smtp_store.py", FFolder.path()});
+    while (FProcess.waitForStarted(WaitMilliseconds) && !FProcess.canReadLine()
+           && FProcess.waitForReadyRead(WaitMilliseconds)) {
     }
     const QByteArray line = FProcess.readLine().trimmed();
-    if (!line.startsWith("PORT ")) {
-        FError = "aiosmtpd did not start: " + line.toStdString();
-        return;
-    }
-    FPort = std::uint16_t(line.mid(5).toUInt());
+    if (line.startsWith("PORT "))
+        FPort = line.mid(5);
+    else
+        FError = "aiosmtpd did not start: " + (line.isEmpty() ? FProcess.errorString().toStdString() : line.toStdString());
 }
 
 TAiosmtpdServer::~TAiosmtpdServer()
 {
-    if (FProcess.state() == QProcess::NotRunning)
-        return;
-    FProcess.closeWriteChannel();
-    if (!FProcess.waitForFinished(StopMilliseconds)) {
+    FProcess.closeWriteChannel();   // the server stops when its input ends
+    if (!FProcess.waitForFinished(WaitMilliseconds))
         FProcess.kill();
-        FProcess.waitForFinished(StopMilliseconds);
-    }
+    FProcess.waitForFinished();
 }
 
-std::string TAiosmtpdServer::Message(int n) const
+std::string TAiosmtpdServer::Stored(int n, const char* suffix) const
 {
-    return ReadFile(FFolder.path() + "/" + QString::number(n) + ".eml");
-}
-
-std::string TAiosmtpdServer::Envelope(int n) const
-{
-    return ReadFile(FFolder.path() + "/" + QString::number(n) + ".json");
+    QFile file(FFolder.path() + "/" + QString::number(n) + suffix);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }

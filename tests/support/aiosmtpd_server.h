@@ -6,7 +6,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <cstdint>
 #include <string>
 
 class TAiosmtpdServer {
@@ -14,21 +13,21 @@ public:
     TAiosmtpdServer();
     ~TAiosmtpdServer();
 
-    bool Running() const { return FPort != 0; }
+    bool Running() const { return !FPort.isEmpty(); }
     // Why it did not start (empty when it runs).
     const std::string& Error() const { return FError; }
-    std::uint16_t Port() const { return FPort; }
-    std::string Address() const { return "127.0.0.1:" + std::to_string(FPort); }
-    std::string Folder() const { return FFolder.path().toStdString(); }
+    std::string Address() const { return "127.0.0.1:" + FPort.toStdString(); }
 
     // Message n (from 1) as stored: the data as received and the envelope
     // as JSON text; empty when there is no such message.
-    std::string Message(int n) const;
-    std::string Envelope(int n) const;
+    std::string Message(int n) const { return Stored(n, ".eml"); }
+    std::string Envelope(int n) const { return Stored(n, ".json"); }
 
 private:
+    std::string Stored(int n, const char* suffix) const;
+
     QTemporaryDir FFolder;
     QProcess FProcess;
-    std::uint16_t FPort = 0;
+    QByteArray FPort;
     std::string FError;
 };

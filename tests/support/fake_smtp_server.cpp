@@ -4,41 +4,15 @@
 #include <QTimer>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-
-std::string Unescape(std::string_view text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'r' || text[i + 1] == 'n')) {
-            out += text[i + 1] == 'r' ? '\r' : '\n';
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-std::string_view Argument(const std::string& step)
-{
-    return step.size() > 3 ? std::string_view(step).substr(3) : std::string_view();
-}
-
-} // namespace
-
-TFakeSMTPServer::TFakeSMTPServer(std::vector<std::string> script, QObject* parent)
-    : QObject(parent), FScript(std::move(script))
+TFakeSMTPServer::TFakeSMTPServer(std::vector<std::string> script) : FScript(std::move(script))
 {
     connect(&FServer, &QTcpServer::newConnection, this, &TFakeSMTPServer::Accept);
     FServer.listen(QHostAddress::LocalHost, 0);
-    FPort = FServer.serverPort();
 }
 
 TFakeSMTPServer::~TFakeSMTPServer()
@@ -47,17 +21,12 @@ TFakeSMTPServer::~TFakeSMTPServer()
         FClient->abort();
 }
 
-std::string TFakeSMTPServer::Address() const
-{
-    return "127.0.0.1:" + std::to_string(FPort);
-}
-
 std::vector<std::string> TFakeSMTPServer::ClientLines(const std::vector<std::string>& script)
 {
     std::vector<std::string> lines;
     for (const auto& step : script)
         if (step.starts_with("C:"))
-            lines.emplace_back(Argument(step));
+            lines.push_back(step.substr(std::min<std::size_t>(3, step.size())));
     return lines;
 }
 
@@ -71,21 +40,10 @@ void TFakeSMTPServer::Accept()
             continue;
         }
         FClient = socket;
-        FStep = 0;
-        connect(socket, &QTcpSocket::readyRead, this, &TFakeSMTPServer::Readable);
+        connect(socket, &QTcpSocket::readyRead, this, &TFakeSMTPServer::Run);
         connect(socket, &QTcpSocket::disconnected, this, [this] { FClientClosed = true; });
         Run();
     }
-}
-
-void TFakeSMTPServer::Readable()
-{
-    if (!FClient)
-        return;
-    const QByteArray data = FClient->readAll();
-    FBytes.append(data.constData(), std::size_t(data.size()));
-    FPending.append(data.constData(), std::size_t(data.size()));
-    Run();
 }
 
 bool TFakeSMTPServer::TakeLine(std::string& line)
@@ -101,59 +59,47 @@ bool TFakeSMTPServer::TakeLine(std::string& line)
 
 void TFakeSMTPServer::Run()
 {
-    while (FClient && !FPaused && FStep < FScript.size()) {
+    if (FClient && !FHeld)
+        FPending += FClient->readAll().toStdString();
+    std::string line;
+    for (; FClient && !FPaused && FStep < FScript.size(); ++FStep) {
         const std::string& step = FScript[FStep];
-        const std::string_view arg = Argument(step);
-        std::string line;
+        QByteArray arg = QByteArray::fromStdString(step.substr(std::min<std::size_t>(3, step.size())));
         if (step.starts_with("S:")) {
-            FClient->write((std::string(arg) + "\r\n").c_str());
+            FClient->write(arg + "\r\n");
         } else if (step.starts_with("R:")) {
-            FClient->write(Unescape(arg).c_str());
+            FClient->write(arg.replace("\\r", "\r").replace("\\n", "\n"));
         } else if (step.starts_with("C:")) {
             if (!TakeLine(line))
                 return;
         } else if (step.starts_with("D:")) {
-            while (TakeLine(line))
-                if (line == ".")
-                    break;
-            if (line != ".")
+            bool end = false;
+            while (!end && TakeLine(line))
+                end = line == ".";
+            if (!end)
                 return;
-        } else if (step.starts_with("P:")) {
-            FPaused = true;
-            ++FStep;
+        } else if (step.starts_with("P:") || step.starts_with("X:")) {
             FClient->flush();
-            QTimer::singleShot(std::stoi(std::string(arg)), this, [this] { FPaused = false; Run(); });
+            ++FStep;
+            if (step.starts_with("X:"))
+                return FClient->disconnectFromHost();
+            FPaused = true;
+            QTimer::singleShot(arg.toInt(), this, [this] { FPaused = false; Run(); });
             return;
         } else if (step.starts_with("H:")) {
+            FHeld = true;
             FClient->setReadBufferSize(1);
-            disconnect(FClient, &QTcpSocket::readyRead, this, &TFakeSMTPServer::Readable);
-        } else if (step.starts_with("X:")) {
-            FClient->flush();
-            FClient->disconnectFromHost();
-            ++FStep;
-            return;
         }
-        ++FStep;
     }
-    // After the script: keep recording what arrives.
-    if (FClient && FStep >= FScript.size()) {
-        std::string line;
-        while (TakeLine(line)) {
-        }
+    while (FClient && FStep >= FScript.size() && TakeLine(line)) {   // after the script: keep recording
     }
 }
 
 std::uint16_t ClosedPort()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);   // bound but never listened on: the port refuses
-    return ntohs(address.sin_port);
+    QTcpServer server;   // listens only until it goes: the port then refuses
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
 }
 
 TFullListener::TFullListener()

@@ -27,20 +27,15 @@
 class TFakeSMTPServer : public QObject {
     Q_OBJECT
 public:
-    explicit TFakeSMTPServer(std::vector<std::string> script, QObject* parent = nullptr);
+    explicit TFakeSMTPServer(std::vector<std::string> script);
     ~TFakeSMTPServer() override;
 
-    std::uint16_t Port() const { return FPort; }
     // "127.0.0.1:port", ready for TMailBase::SetServer.
-    std::string Address() const;
-
+    std::string Address() const { return "127.0.0.1:" + std::to_string(FServer.serverPort()); }
     // Every line received from the client, without its CR LF, as sent
     // (transparency dots included).
     const std::vector<std::string>& Received() const { return FReceived; }
-    // The raw bytes received.
-    const std::string& Bytes() const { return FBytes; }
     int Connections() const { return FConnections; }
-    bool ScriptDone() const { return FStep >= FScript.size(); }
     bool ClientClosed() const { return FClientClosed; }
 
     // The "C:" texts of a transcript, in order: what the client should send.
@@ -48,21 +43,18 @@ public:
 
 private:
     void Accept();
-    void Readable();
     void Run();
     bool TakeLine(std::string& line);
 
     std::vector<std::string> FScript;
     QTcpServer FServer;
     QPointer<QTcpSocket> FClient;
-    std::uint16_t FPort = 0;
     std::size_t FStep = 0;
     std::string FPending;
-    std::string FBytes;
     std::vector<std::string> FReceived;
     int FConnections = 0;
     bool FPaused = false;
-    bool FInData = false;
+    bool FHeld = false;
     bool FClientClosed = false;
 };
 

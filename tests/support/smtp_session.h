@@ -17,8 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <string>
-#include <vector>
+#include <typeinfo>
 
 using Lines = std::vector<std::string>;
 
@@ -31,10 +30,10 @@ inline Lines Join(std::initializer_list<Lines> parts)
 }
 
 // Runs the event loop until `done` holds, so that the server catches up
-// with what the client sent; gives up after `milliseconds`.
-inline void PumpUntil(const std::function<bool()>& done, int milliseconds = 3000)
+// with what the client sent; gives up after 3 s.
+inline void PumpUntil(const std::function<bool()>& done)
 {
-    QDeadlineTimer deadline(milliseconds);
+    QDeadlineTimer deadline(3000);
     while (!done() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
 }
@@ -49,19 +48,17 @@ inline std::string TestFile(const std::string& name, const std::string& bytes)
     return path;
 }
 
-// Long line lists (large files) compared without printing them whole.
-inline void ExpectSameLines(const Lines& got, const Lines& expected)
+// "ok", or the failure of `run` as "EClass: message" (the class from its
+// mangled name, which for a global class is its length and then the name).
+inline std::string Outcome(const std::function<void()>& run)
 {
-    if (expected.size() < 200) {
-        EXPECT_EQ(got, expected);
-        return;
+    try {
+        run();
+    } catch (const std::exception& e) {
+        const std::string type = typeid(e).name();
+        return type.substr(type.find_first_not_of("0123456789")) + ": " + e.what();
     }
-    const auto diff = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
-    if (diff.first == got.end() && diff.second == expected.end())
-        return;
-    ADD_FAILURE() << "lines differ from line " << diff.first - got.begin() << " on: got "
-                  << (diff.first == got.end() ? "<end>" : '"' + *diff.first + '"') << ", expected "
-                  << (diff.second == expected.end() ? "<end>" : '"' + *diff.second + '"');
+    return "ok";
 }
 
 class SMTPSessionTest : public ::testing::Test {
@@ -87,38 +84,35 @@ public:
         Server = std::make_unique<TFakeSMTPServer>(script);
         Smtp->SetServer(Server->Address());
     }
-    // Open, Login, Transmit `transmits` times, Logout and Close; "ok", or
-    // the failure as "EClass: message" after closing the socket as a host
-    // would.
+    // Open, Login, Transmit `transmits` times, Logout and Close, as Outcome.
     std::string Session(int transmits = 1)
     {
-        std::string outcome = "ok";
-        try {
+        const std::string outcome = Outcome([&] {
             Smtp->Open();
             Smtp->Login();
             for (int i = 0; i < transmits; ++i)
                 Smtp->Transmit();
             Smtp->Logout();
-        } catch (const ECanceledError& e) {
-            outcome = std::string("ECanceledError: ") + e.what();
-        } catch (const ETimedOutError& e) {
-            outcome = std::string("ETimedOutError: ") + e.what();
-        } catch (const ESocketError& e) {
-            outcome = std::string("ESocketError: ") + e.what();
-        } catch (const EMailError& e) {
-            outcome = std::string("EMailError: ") + e.what();
-        } catch (const std::exception& e) {
-            outcome = std::string("unexpected: ") + e.what();
-        }
+        });
         Smtp->Close();
         return outcome;
     }
-    // Once the client has closed: the server received the "C:" lines of
-    // `script` and nothing else.
+    // Once the client has closed (if it ever connected): the server received the "C:" lines of
+    // `script` and nothing else (large lists reported from the first
+    // difference on, not printed whole).
     void ExpectClientSent(const Lines& script)
     {
-        PumpUntil([&] { return Server->ClientClosed(); });
-        ExpectSameLines(Server->Received(), TFakeSMTPServer::ClientLines(script));
+        PumpUntil([&] { return Server->ClientClosed() || !Server->Connections(); });
+        const Lines& got = Server->Received();
+        const Lines expected = TFakeSMTPServer::ClientLines(script);
+        if (expected.size() < 200) {
+            EXPECT_EQ(got, expected);
+            return;
+        }
+        const auto at = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first - got.begin();
+        EXPECT_EQ(Lines(got.begin() + at, got.begin() + std::min<long>(at + 3, got.size())),
+                  Lines(expected.begin() + at, expected.begin() + std::min<long>(at + 3, expected.size())))
+            << "from line " << at;
     }
 
     std::unique_ptr<TSMTP> Smtp;

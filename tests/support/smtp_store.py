@@ -2,15 +2,14 @@
 """A real SMTP server for tests: aiosmtpd on 127.0.0.1, port chosen by the OS.
 
 Run as  /usr/bin/python3 smtp_store.py FOLDER
-It prints "PORT <n>" on its first output line once it listens, stores every
-message it accepts as FOLDER/<n>.eml (the data as received, transparency
-dots removed, CR LF line ends) with FOLDER/<n>.json (the envelope), and
-stops when its standard input closes or it receives SIGTERM.
+It prints "PORT <n>" once it listens, stores every message it accepts as
+FOLDER/<n>.eml (the data as received, transparency dots removed, CR LF line
+ends) with FOLDER/<n>.json (the envelope), and stops when its standard input
+closes.
 """
 import asyncio
 import json
 import os
-import signal
 import sys
 
 from aiosmtpd.smtp import SMTP
@@ -18,8 +17,7 @@ from aiosmtpd.smtp import SMTP
 
 class StoreHandler:
     def __init__(self, folder):
-        self.folder = folder
-        self.count = 0
+        self.folder, self.count = folder, 0
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
@@ -27,25 +25,17 @@ class StoreHandler:
         with open(base + ".eml", "wb") as f:
             f.write(envelope.original_content)
         with open(base + ".json", "w") as f:
-            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
-                       "helo": session.host_name}, f)
+            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos, "helo": session.host_name}, f)
         return "250 Message accepted for delivery"
 
 
 async def serve(folder):
     loop = asyncio.get_running_loop()
-    handler = StoreHandler(folder)
-    server = await loop.create_server(
-        lambda: SMTP(handler, data_size_limit=None, enable_SMTPUTF8=False),
-        host="127.0.0.1", port=0)
+    handler = StoreHandler(folder)   # one for all connections: numbers go on
+    server = await loop.create_server(lambda: SMTP(handler, data_size_limit=None), "127.0.0.1", 0)
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     stop = loop.create_future()
-    loop.add_signal_handler(signal.SIGTERM, lambda: stop.done() or stop.set_result(None))
-    try:
-        loop.add_reader(sys.stdin.fileno(),
-                        lambda: (os.read(sys.stdin.fileno(), 4096) or stop.done() or stop.set_result(None)))
-    except OSError:
-        pass   # standard input is a file (e.g. /dev/null): SIGTERM stops us
+    loop.add_reader(sys.stdin.fileno(), lambda: os.read(sys.stdin.fileno(), 4096) or stop.done() or stop.set_result(0))
     await stop
     server.close()
     await server.wait_closed()

@@ -41,6 +41,11 @@ std::string RandomBytes(std::size_t size)
 const Lines Headers = {"From:     Sender Name<sender@example.org>", "To:       <rcpt@example.net>", "Subject:  Files"};
 const Lines PlainText = {"Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
                          "Content-Transfer-Encoding: 7bit", "", "L1", "L2"};
+const Lines MimeHead = {"Mime-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"31415926\"", "X-Encoding: MIME",
+                        "", "This is a multi-part message in MIME format.", "", "--31415926",
+                        "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "", "L1",
+                        "L2"};
+const Lines UUHead = {"X-Encoding:      UUENCODE", "", "L1", "L2"};
 
 // The encoding-failure note for `files` attachments.
 Lines Note(int files)
@@ -49,15 +54,11 @@ Lines Note(int files)
             "**message.  They could not be sent due to error during encoding"};
 }
 
-// A MIME message: the fixture's headers and text, then `blocks`, each
-// after the empty line of the sending step.
-Lines Mime(std::initializer_list<Lines> blocks)
+// The fixture's headers, `head` and text, then `blocks`, each after the
+// empty line of the sending step.
+Lines Message(const Lines& head, std::initializer_list<Lines> blocks)
 {
-    Lines all = Join({Headers,
-                      {"Mime-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"31415926\"", "X-Encoding: MIME",
-                       "", "This is a multi-part message in MIME format.", "", "--31415926",
-                       "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "", "L1",
-                       "L2"}});
+    Lines all = Join({Headers, head});
     for (const auto& block : blocks)
         all = Join({all, {""}, block});
     return all;
@@ -79,15 +80,6 @@ Lines TextBlock(const std::string& name, const std::string& text, bool last = tr
     return Join({{"--31415926", "Content-Type: TEXT/Plain; name=\"" + name + "\"",
                   "Content-Transfer-Encoding: quoted-printable", ""},
                  Stuffed(Encoded<TQuotedPrintable>(text)), last ? Lines{"", "--31415926--"} : Lines{}});
-}
-
-// A UU message: the fixture's headers and text, then `blocks`.
-Lines UU(std::initializer_list<Lines> blocks)
-{
-    Lines all = Join({Headers, {"X-Encoding:      UUENCODE", "", "L1", "L2"}});
-    for (const auto& block : blocks)
-        all = Join({all, {""}, block});
-    return all;
 }
 
 // A UU block ends with exactly one zero-length line (length character "`")
@@ -176,44 +168,39 @@ const std::string Photo(200, '\x7f');
 const std::string Latin1Text = "caf\xe9 = cost\r\n.hidden line\r\nend";
 const std::string Text = "first line\nlast line\n";
 
+const std::string A45(45, 'A'), A90(90, 'A');
 INSTANTIATE_TEST_SUITE_P(
     Cases, MessageTest,
     ::testing::Values(
         // The two transcripts of the message layouts, written out.
         MessageCase{"MimeWithOneBinaryFile", Attach(etMIME, File{"data.bin", Binary}),
-                    Join({Headers,
-                          {"Mime-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"31415926\"",
-                           "X-Encoding: MIME", "", "This is a multi-part message in MIME format.", "", "--31415926",
-                           "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "",
-                           "L1", "L2", "", "--31415926", "Content-Type: application/octet-stream; name=\"data.bin\"",
-                           "Content-Transfer-Encoding: base64",
-                           "Content-Disposition: attachment; filename=\"data.bin\"", ""},
+                    Join({Headers, MimeHead,
+                          {"", "--31415926", "Content-Type: application/octet-stream; name=\"data.bin\"",
+                           "Content-Transfer-Encoding: base64", "Content-Disposition: attachment; filename=\"data.bin\"",
+                           ""},
                           Encoded<TBase64>(Binary), {"", "--31415926--"}})},
         MessageCase{"UUWithOneFile", Attach(etUU, File{"Photo.PNG", Photo}),
-                    Join({Headers, {"X-Encoding:      UUENCODE", "", "L1", "L2", "", "begin 600 photo.png"},
-                          Stuffed(Encoded<TUUCode>(Photo)), {"`", "end"}})},
-        MessageCase{"TwoFilesInMime", Attach(etMIME, File{"a.zip", "first"}, File{"b.zip", "second"}),
-                    Mime({Base64Block("a.zip", "application/zip", "first", false),
-                          Base64Block("b.zip", "application/zip", "second")})},
-        // The name after the last "/"; backslash and colon are ordinary.
-        MessageCase{"TwoFilesInUUNamedInLowerCase", Attach(etUU, File{"A.bin", "first"}, File{"c:\\Dir\\X.bin", "2"}),
-                    UU({UUBlock("a.bin", "first", false), UUBlock("c:\\dir\\x.bin", "2")})},
-        MessageCase{"UUFilesOfWholeBlocks",
-                    Attach(etUU, File{"zero.bin", ""}, File{"one.bin", std::string(45, 'A')},
-                           File{"two.bin", std::string(90, 'A')}),
-                    UU({UUBlock("zero.bin", "", false), UUBlock("one.bin", std::string(45, 'A'), false),
-                        UUBlock("two.bin", std::string(90, 'A'))})},
-        MessageCase{"MimeWithoutFiles", nullptr, Join({Headers, PlainText})},
+                    Join({Headers, UUHead, {"", "begin 600 photo.png"}, Stuffed(Encoded<TUUCode>(Photo)), {"`", "end"}})},
+        // The name after the last "/" in lower case; backslash and colon are
+        // ordinary. Files of whole 45-byte blocks.
+        MessageCase{"UUFilesOneAfterAnother",
+                    Attach(etUU, File{"A.bin", "first"}, File{"c:\\Dir\\X.bin", "2"}, File{"zero.bin", ""},
+                           File{"one.bin", A45}, File{"two.bin", A90}),
+                    Message(UUHead, {UUBlock("a.bin", "first", false), UUBlock("c:\\dir\\x.bin", "2", false),
+                                     UUBlock("zero.bin", "", false), UUBlock("one.bin", A45, false),
+                                     UUBlock("two.bin", A90)})},
         MessageCase{"UUWithoutFilesHasNoEncodingHeader", Attach(etUU), Join({Headers, {"", "L1", "L2"}})},
-        MessageCase{"TextFilesAreQuotedPrintable",
-                    Attach(etMIME, File{"a.txt", Latin1Text}, File{"b.zip", "zz"}, File{"c.txt", Text}),
-                    Mime({TextBlock("a.txt", Latin1Text, false), Base64Block("b.zip", "application/zip", "zz", false),
-                          TextBlock("c.txt", Text)})},
-        MessageCase{"EmptyTextFile", Attach(etMIME, File{"empty.txt", ""}), Mime({TextBlock("empty.txt", "")})},
+        MessageCase{"TextFilesAreQuotedPrintableOthersBase64",
+                    Attach(etMIME, File{"a.txt", Latin1Text}, File{"b.zip", "zz"}, File{"c.zip", "second"},
+                           File{"d.txt", Text}, File{"empty.txt", ""}),
+                    Message(MimeHead, {TextBlock("a.txt", Latin1Text, false),
+                                       Base64Block("b.zip", "application/zip", "zz", false),
+                                       Base64Block("c.zip", "application/zip", "second", false),
+                                       TextBlock("d.txt", Text, false), TextBlock("empty.txt", "")})},
         MessageCase{"UnreadableSecondFileSendsTheNote",
                     [](TSMTP& smtp) {
-                        smtp.SetAttachments(
-                            TStrings{TestFile("one.zip", "1"), TestFile("one.zip", "1") + ".missing", TestFile("three.zip", "3")});
+                        const std::string one = TestFile("one.zip", "1");
+                        smtp.SetAttachments(TStrings{one, one + ".missing", TestFile("three.zip", "3")});
                     },
                     Join({Headers, PlainText, Note(3)}), 1, true},
         MessageCase{"OverlongLineOfATextFileSendsTheNote",
@@ -228,27 +215,24 @@ INSTANTIATE_TEST_SUITE_P(
                           {"Mime-Version: 1.0", "Content-Type: text/plain; charset=\"iso-8859-1\"",
                            "Content-Transfer-Encoding: quoted-printable", "", "Gr=FC=DFe", "a=3Db"}}),
                     3},
-        MessageCase{"DotLines", [](TSMTP& smtp) { smtp.SetBody(TStrings{".", "..two", ".x", "x."}); },
-                    Join({Headers, {PlainText.begin(), PlainText.end() - 2}, {"..", "...two", "..x", "x."}})},
-        MessageCase{"ReceiptAndHighPriority",
+        // Copies continue with ten blanks; transparency dots on text lines.
+        MessageCase{"CopiesReceiptHighPriorityAndDotLines",
                     [](TSMTP& smtp) {
+                        smtp.SetCC(TStrings{"a@x.test|A", "b@x.test", "c@x.test|C C"});
                         smtp.SetReturnReceipt(true);
                         smtp.SetPriority(ptHigh);
+                        smtp.SetBody(TStrings{".", "..two", ".x", "x."});
                     },
-                    Join({{Headers[0], Headers[1], "Return-Receipt-To: <sender@example.org>", "X-Priority: 1",
+                    Join({{Headers[0], Headers[1], "CC:       A<a@x.test>,", "          <b@x.test>,",
+                           "          C C<c@x.test>", "Return-Receipt-To: <sender@example.org>", "X-Priority: 1",
                            Headers[2]},
-                          PlainText})},
+                          {PlainText.begin(), PlainText.end() - 2}, {"..", "...two", "..x", "x."}})},
         MessageCase{"LowPriorityAndNoSubject",
                     [](TSMTP& smtp) {
                         smtp.SetPriority(ptLow);
                         smtp.SetSubject("");
                     },
                     Join({{Headers[0], Headers[1], "X-Priority: 5"}, PlainText})},
-        MessageCase{"ThreeCopiesContinueWithTenBlanks",
-                    [](TSMTP& smtp) { smtp.SetCC(TStrings{"a@x.test|A", "b@x.test", "c@x.test|C C"}); },
-                    Join({{Headers[0], Headers[1], "CC:       A<a@x.test>,", "          <b@x.test>,",
-                           "          C C<c@x.test>", Headers[2]},
-                          PlainText})},
         MessageCase{"UUEncodingForcesUSASCII",
                     [](TSMTP& smtp) {
                         smtp.SetCharSet(csISO8859);
@@ -266,11 +250,11 @@ INSTANTIATE_TEST_SUITE_P(
                         Attach(etUU, File{"bad\r\nname.bin", "x"})(smtp);
                     },
                     Join({{"From:     Evil  Bcc: x@y.test<sender@example.org>", "To:       Two Lines<rcpt@example.net>",
-                           "Subject:  Hi  X-Injected: yes", "X-Encoding:      UUENCODE", "", "L1", "L2", ""},
-                          UUBlock("bad  name.bin", "x")})},
+                           "Subject:  Hi  X-Injected: yes"},
+                          UUHead, {""}, UUBlock("bad  name.bin", "x")})},
         MessageCase{"QuotesBackslashesAndLineBreaksInAMimeFileName",
                     Attach(etMIME, File{"say \"hi\" \\ now\nplease.zip", "q"}),
-                    Mime({Base64Block("say \\\"hi\\\" \\\\ now please.zip", "application/zip", "q")})}),
+                    Message(MimeHead, {Base64Block("say \\\"hi\\\" \\\\ now please.zip", "application/zip", "q")})}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- large files: encoded slice by slice, sent as if encoded whole ----------
@@ -287,8 +271,8 @@ TEST_P(LargeFileTest, LinesAreThoseOfTheWholeFile)
     const auto [encoding, size] = GetParam();
     const std::string bytes = RandomBytes(size);
     Attach(encoding, File{"large.bin", bytes})(*Smtp);
-    ExpectMessage(encoding == etMIME ? Mime({Base64Block("large.bin", "application/octet-stream", bytes)})
-                                     : UU({UUBlock("large.bin", bytes)}));
+    ExpectMessage(encoding == etMIME ? Message(MimeHead, {Base64Block("large.bin", "application/octet-stream", bytes)})
+                                     : Message(UUHead, {UUBlock("large.bin", bytes)}));
 }
 INSTANTIATE_TEST_SUITE_P(
     Slices, LargeFileTest,
@@ -312,7 +296,7 @@ TEST_F(ComposeTest, LargeTextFileIsQuotedPrintableAsAWhole)
     }
     text.insert(4 * 1024 * 1024 - 1, "\r\n");
     Attach(etMIME, File{"large.txt", text})(*Smtp);
-    ExpectMessage(Mime({TextBlock("large.txt", text)}));
+    ExpectMessage(Message(MimeHead, {TextBlock("large.txt", text)}));
 }
 
 // ---- status, progress, cancel -----------------------------------------------
@@ -320,54 +304,48 @@ TEST_F(ComposeTest, LargeTextFileIsQuotedPrintableAsAWhole)
 TEST_F(ComposeTest, StatusAndProgressOfAMessageWithAFile)
 {
     const std::string bytes(57 * 10, 'k');   // ten full base64 lines and an empty rest line
-    std::vector<std::pair<TMailStatus, int>> progress;
-    Smtp->OnProgress = [&](QObject*) { progress.emplace_back(Smtp->Status(), Smtp->Progress()); };
+    std::vector<int> attachment;
+    bool encoded = false;
+    Smtp->OnProgress = [&](QObject*) {
+        encoded |= Smtp->Status() == msEncoding && Smtp->Progress() == 100;
+        if (Smtp->Status() == msSendingAttachments)
+            attachment.push_back(Smtp->Progress());
+    };
     Attach(etMIME, File{"k.zip", bytes})(*Smtp);
-    ExpectMessage(Mime({Base64Block("k.zip", "application/zip", bytes)}));
+    ExpectMessage(Message(MimeHead, {Base64Block("k.zip", "application/zip", bytes)}));
     EXPECT_EQ(Statuses, (std::vector<TMailStatus>{msConnecting, msLoggingIn, msEncoding, msSendingCommands,
                                                   msSendingHeaders, msSendingBody, msSendingAttachments,
                                                   msLoggingOut, msIdle}));
-    EXPECT_NE(std::find(progress.begin(), progress.end(), std::pair(msEncoding, 100)), progress.end());
-    std::vector<int> attachment;
-    for (const auto& [status, percent] : progress)
-        if (status == msSendingAttachments)
-            attachment.push_back(percent);
+    EXPECT_TRUE(encoded);
     // Block: 5 head lines, 11 base64 lines, empty line, closing boundary =
     // 18 lines, then 0 after the terminator's reply.
     ASSERT_EQ(attachment.size(), 19u);
-    EXPECT_EQ(attachment[0], 0);
-    EXPECT_EQ(attachment[1], 6);
-    EXPECT_EQ(attachment[17], 100);
-    EXPECT_EQ(attachment[18], 0);
+    EXPECT_EQ((std::vector{attachment[0], attachment[1], attachment[17], attachment[18]}), (std::vector{0, 6, 100, 0}));
 }
 
-TEST_F(ComposeTest, CancelWhileEncodingSendsNothingOfTheMessage)
-{
-    Attach(etMIME, File{"big.zip", std::string(1 << 20, 'z')})(*Smtp);
-    Smtp->OnProgress = [this, once = true](QObject*) mutable {
-        if (Smtp->Status() == msEncoding && std::exchange(once, false))
-            Smtp->Cancel();   // which reports progress 0 itself, still in msEncoding
-    };
-    const Lines script = {"S: 220 fake.test", "C: HELO example.org", "S: 250 ok"};
-    Serve(script);
-    EXPECT_EQ(Session(), "ECanceledError: Operation has been canceled");
-    EXPECT_EQ(Smtp->Status(), msCanceled);
-    EXPECT_TRUE(Smtp->EncodedAttachments().empty());
-    ExpectClientSent(script);
-}
+// A Cancel from the progress handler while encoding sends nothing of the
+// message; halfway through the file it closes at once, the message unended.
+class CancelTest : public ComposeTest, public ::testing::WithParamInterface<TMailStatus> {};
 
-TEST_F(ComposeTest, CancelWhileSendingAnAttachmentClosesAtOnce)
+TEST_P(CancelTest, LeavesTheMessageUnfinished)
 {
+    const TMailStatus at = GetParam();
     Attach(etMIME, File{"big.zip", RandomBytes(3 << 20)})(*Smtp);
-    Smtp->OnProgress = [this](QObject*) {
-        if (Smtp->Status() == msSendingAttachments && Smtp->Progress() == 50)
+    Smtp->OnProgress = [this, at, once = true](QObject*) mutable {
+        // (A Cancel reports progress 0 itself, still in the same status.)
+        if (Smtp->Status() == at && Smtp->Progress() >= (at == msEncoding ? 0 : 50) && std::exchange(once, false))
             Smtp->Cancel();
     };
     Serve(Dialogue({}));
     EXPECT_EQ(Session(), "ECanceledError: Operation has been canceled");
+    EXPECT_EQ(Smtp->Status(), msCanceled);
     PumpUntil([&] { return Server->ClientClosed(); });
-    // The message never ended: no terminator reached the server.
     EXPECT_EQ(std::count(Server->Received().begin(), Server->Received().end(), "."), 0);
+    if (at == msEncoding) {
+        EXPECT_TRUE(Smtp->EncodedAttachments().empty());
+        EXPECT_EQ(Server->Received(), Lines{"HELO example.org"});
+    }
 }
+INSTANTIATE_TEST_SUITE_P(Phases, CancelTest, ::testing::Values(msEncoding, msSendingAttachments));
 
 } // namespace

@@ -14,21 +14,22 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
+
+using TLines = std::vector<std::string>;
 
 // Readable QStrings in test failures.
 inline void PrintTo(const QString& text, std::ostream* out)
@@ -86,13 +87,11 @@ public:
         SetColorHandler(std::move(FOldColor));
         SetEditorHandler(std::move(FOldEditor));
     }
-    TSeams(const TSeams&) = delete;
-    TSeams& operator=(const TSeams&) = delete;
 
     std::vector<TMessageBox> Boxes;
     std::function<void(const TMessageBox&)> OnBox;   // runs after recording
     std::deque<TDialogStep> Dialogs;          // one step per dialog, in order
-    std::vector<std::string> DialogClasses;   // class name of each dialog shown
+    TLines DialogClasses;                     // class name of each dialog shown
     std::vector<QString> Prompts;             // prompt of each address dialog
     std::deque<std::optional<QString>> Files; // nullopt: the user cancels
     std::vector<TFileChooser> Choosers;
@@ -100,36 +99,30 @@ public:
     std::deque<std::optional<QColor>> Colors;
     std::vector<QString> Edited;
 
-    std::vector<std::string> BoxTexts() const
+    TLines BoxTexts() const
     {
-        std::vector<std::string> texts;
+        TLines texts;
         for (const TMessageBox& box : Boxes)
             texts.push_back(box.Text);
         return texts;
     }
 
-    // Shows the dialog and lets `drive` work its controls: what the buttons
-    // leave in result() is the dialog's result.
+    // Lets `drive` work the dialog's controls as a D, then returns `result`;
+    // with kShown the dialog is shown first and what its buttons left in
+    // result() is returned.
+    static constexpr int kShown = -1;
     template <class D>
-    static TDialogStep Drive(std::function<void(D&)> drive)
+    static TDialogStep Drive(std::function<void(D&)> drive, int result = kShown)
     {
-        return [drive](QDialog& dialog) {
-            dialog.show();
-            drive(dynamic_cast<D&>(dialog));
-            return dialog.result();
-        };
-    }
-    // Lets `prepare` see the dialog as a D, then returns `result`.
-    template <class D>
-    static TDialogStep Answer(int result, std::function<void(D&)> prepare)
-    {
-        return [result, prepare](QDialog& dialog) {
+        return [result, drive](QDialog& dialog) {
             auto* d = dynamic_cast<D*>(&dialog);
+            EXPECT_NE(d, nullptr) << dialog.metaObject()->className();
             if (!d)
-                ADD_FAILURE() << "unexpected dialog " << dialog.metaObject()->className();
-            else
-                prepare(*d);
-            return d ? result : int(QDialog::Rejected);
+                return int(QDialog::Rejected);
+            if (result == kShown)
+                dialog.show();
+            drive(*d);
+            return result == kShown ? dialog.result() : result;
         };
     }
     // The address dialog: records its prompt, runs `prepare` (may press
@@ -137,26 +130,12 @@ public:
     TDialogStep Address(const QString& text, int result = QDialog::Accepted,
                         std::function<void(TAddressDlg&)> prepare = {})
     {
-        return Answer<TAddressDlg>(result, [this, text, prepare](TAddressDlg& d) {
+        return Drive<TAddressDlg>([this, text, prepare](TAddressDlg& d) {
             Prompts.push_back(d.lblPrompt->text());
             if (prepare)
                 prepare(d);
             d.txtEmail->setText(text);
-        });
-    }
-    // The message dialog: subject and lines left as filled in unless given.
-    static TDialogStep Message(int result = QDialog::Accepted, std::optional<QString> subject = std::nullopt,
-                               std::optional<QStringList> lines = std::nullopt,
-                               std::function<void(TMsgDlg&)> inspect = {})
-    {
-        return Answer<TMsgDlg>(result, [subject, lines, inspect](TMsgDlg& d) {
-            if (inspect)
-                inspect(d);
-            if (subject)
-                d.txtSubject->setText(*subject);
-            if (lines)
-                d.SetLines(*lines);
-        });
+        }, result);
     }
     static TDialogStep Any(int result) { return [result](QDialog&) { return result; }; }
 
@@ -178,56 +157,40 @@ public:
     // Writes `content` byte for byte and returns the full path.
     std::string Write(const std::string& name, const std::string& content) const
     {
-        std::ofstream out(Path(name), std::ios::binary);
-        out << content;
-        EXPECT_TRUE(out.good()) << name;
+        QFile file(QPath(name));
+        const qint64 size = qint64(content.size());
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content.data(), size) == size) << name;
         return Path(name);
     }
-    std::string Folder(const std::string& name) const
+    QString QWrite(const std::string& name, const std::string& content) const
     {
-        EXPECT_TRUE(QDir(FDir.path()).mkpath(QString::fromStdString(name)));
-        return Path(name);
+        return QString::fromStdString(Write(name, content));
     }
     std::string Read(const std::string& name) const
     {
-        std::ifstream in(Path(name), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
+        QFile file(QPath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+    }
+    bool Holds(const std::string& name, const std::string& text) const
+    {
+        return Read(name).find(text) != std::string::npos;
     }
 
 private:
     QTemporaryDir FDir;
 };
 
-// Presses and releases one key on `widget`, as the keyboard would.
-inline void PressKey(QWidget* widget, int key, const QString& text = QString())
+// The widgets of `known` in the order of the focus chain, from the first.
+inline std::vector<QWidget*> FocusChain(const std::vector<QWidget*>& known)
 {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QApplication::sendEvent(widget, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QApplication::sendEvent(widget, &release);
-}
-
-// Types `text` into `widget` one character at a time.
-inline void TypeText(QWidget* widget, const QString& text)
-{
-    for (const QChar c : text)
-        PressKey(widget, c.isLetterOrNumber() ? int(c.toUpper().unicode()) : int(c.unicode()), QString(c));
-}
-
-// A settings file text: "[Setup]" with `setup` lines (each "Key=Value"),
-// then "[Addresses]" with one anAddressN per address.
-inline std::string IniText(const std::vector<std::string>& setup, const std::vector<std::string>& addresses = {})
-{
-    std::string text = "[Setup]\r\n";
-    for (const std::string& line : setup)
-        text += line + "\r\n";
-    if (!addresses.empty())
-        text += "[Addresses]\r\n";
-    for (std::size_t i = 0; i < addresses.size(); ++i)
-        text += "anAddress" + std::to_string(i) + "=" + addresses[i] + "\r\n";
-    return text;
+    std::vector<QWidget*> chain;
+    QWidget* w = known.front();
+    do {
+        if (std::find(known.begin(), known.end(), w) != known.end())
+            chain.push_back(w);
+        w = w->nextInFocusChain();
+    } while (w != known.front() && chain.size() <= known.size());
+    return chain;
 }
 
 // Shows the window and makes it the active window (the keys of the
@@ -262,7 +225,7 @@ inline QStringList SelectedEntries(const TfrmMailTo& window)
 // What the mailer held when a message went out.
 struct TSent {
     std::string Recipient, Subject;
-    std::vector<std::string> CC, BCC, Attachments, Body;
+    TLines CC, BCC, Attachments, Body;
 };
 
 // A main window on a settings file in a scratch folder, with every seam
@@ -275,7 +238,7 @@ protected:
     // subject from the file names, and shows no result box.
     void Open(const QStringList& arguments = {})
     {
-        window = std::make_unique<TfrmMailTo>(arguments, Ini());
+        window = std::make_unique<TfrmMailTo>(arguments, scratch.Path("tessaly.ini"));
         TSMTP& mailer = window->Mailer;
         mailer.SetFrom("sender@example.com");
         mailer.SetShowResult(false);
@@ -294,94 +257,77 @@ protected:
                 OnStatus(mailer.Status());
         };
     }
-    void ServeAt(const std::string& address) { window->Mailer.SetServer(address); }
     // Starts a scripted server for the life of the test and delivers to it.
-    TFakeSMTPServer& Serve(std::vector<std::string> script)
+    TFakeSMTPServer& Serve(TLines script)
     {
         servers.push_back(std::make_unique<TFakeSMTPServer>(std::move(script)));
-        ServeAt(servers.back()->Address());
+        window->Mailer.SetServer(servers.back()->Address());
+        Sent.clear();
         return *servers.back();
     }
-    void Fill(const QStringList& entries)
+    // Adds `entries`, selects `selected` of all entries and attaches one
+    // file, ready for a run.
+    void Select(const QStringList& entries, const QStringList& selected)
     {
         for (const QString& entry : entries)
             window->AddEntry(entry);
+        SelectEntries(*window, selected);
+        Attach({scratch.Write("plan.txt", "plan")});
     }
-    void Attach(const std::vector<std::string>& paths)
+    void Attach(const TLines& paths)
     {
         window->Mailer.Attachments().Clear();
         for (const std::string& path : paths)
             window->Mailer.Attachments().Add(path);
     }
-    std::string Ini() const { return scratch.Path("tessaly.ini"); }
+    // What a finished run puts back.
+    void ExpectRestored()
+    {
+        EXPECT_FALSE(window->TransferActive());
+        EXPECT_FALSE(window->pnlControl->isHidden());
+        EXPECT_TRUE(window->pnlSending->isHidden());
+        EXPECT_TRUE(window->lstAddresses->isEnabled());
+        const TSMTP& m = window->Mailer;
+        EXPECT_TRUE(m.Attachments().Empty() && m.Body().Empty() && m.CC().Empty() && m.BCC().Empty());
+        EXPECT_EQ(m.Subject(), "");
+    }
 
     TSeams seams;
     TScratch scratch;
     std::vector<std::unique_ptr<TFakeSMTPServer>> servers;
     std::unique_ptr<TfrmMailTo> window;
-    std::vector<TSent> Sent;             // at each msSendingCommands
-    std::vector<std::string> Captions;   // the status line after each report
+    std::vector<TSent> Sent;   // at each msSendingCommands
+    TLines Captions;           // the status line after each report
     std::function<void(TMailStatus)> OnStatus;
 };
 
 // ---- transcripts for the scripted server ----------------------------------
 
-inline std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts)
+// A whole session: login, `messages` messages with `recipients` RCPT TO
+// each, QUIT.
+inline TLines SessionScript(int messages, int recipients)
 {
-    std::vector<std::string> all;
-    for (const auto& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-inline const std::vector<std::string> kLogin{"S: 220 test.local ESMTP ready", "C: HELO example.com",
-                                             "S: 250 test.local"};
-
-// One accepted message with `recipients` RCPT TO commands.
-inline std::vector<std::string> MessageSteps(int recipients)
-{
-    std::vector<std::string> steps{"C: MAIL FROM:<sender@example.com>", "S: 250 sender ok"};
-    for (int i = 0; i < recipients; ++i)
-        steps.insert(steps.end(), {"C: RCPT TO:<...>", "S: 250 recipient ok"});
-    return Concat({steps, {"C: DATA", "S: 354 go ahead", "D:", "S: 250 queued"}});
-}
-
-// A whole session: login, `messages` messages, QUIT.
-inline std::vector<std::string> SessionScript(int messages, int recipients)
-{
-    std::vector<std::string> script = kLogin;
-    for (int i = 0; i < messages; ++i)
-        script = Concat({script, MessageSteps(recipients)});
-    return Concat({script, {"C: QUIT", "S: 221 bye"}});
+    TLines script{"S: 220 test.local ESMTP ready", "C: HELO example.com", "S: 250 test.local"};
+    for (int i = 0; i < messages; ++i) {
+        script.insert(script.end(), {"C: MAIL FROM:<sender@example.com>", "S: 250 sender ok"});
+        for (int r = 0; r < recipients; ++r)
+            script.insert(script.end(), {"C: RCPT TO:<...>", "S: 250 recipient ok"});
+        script.insert(script.end(), {"C: DATA", "S: 354 go ahead", "D:", "S: 250 queued"});
+    }
+    script.insert(script.end(), {"C: QUIT", "S: 221 bye"});
+    return script;
 }
 
 // Lines the client sent that begin with `prefix`.
-inline std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix)
+inline TLines Starting(const TFakeSMTPServer& server, const std::string& prefix)
 {
-    std::vector<std::string> found;
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
-                 [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+    TLines found;
+    for (const std::string& line : server.Received())
+        if (line.rfind(prefix, 0) == 0)
+            found.push_back(line);
     return found;
 }
-
-inline bool AnyLineHolds(const std::vector<std::string>& lines, const std::string& text)
+inline std::size_t Count(const TFakeSMTPServer& server, const std::string& prefix)
 {
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
-}
-
-// The client's lines split into messages (each from MAIL FROM to the lone ".").
-inline std::vector<std::vector<std::string>> SplitMessages(const std::vector<std::string>& lines)
-{
-    std::vector<std::vector<std::string>> messages;
-    bool inside = false;
-    for (const std::string& line : lines) {
-        if (!inside && line.rfind("MAIL FROM:", 0) == 0)
-            messages.emplace_back();
-        inside = inside || line.rfind("MAIL FROM:", 0) == 0;
-        if (inside)
-            messages.back().push_back(line);
-        inside = inside && line != ".";
-    }
-    return messages;
+    return Starting(server, prefix).size();
 }

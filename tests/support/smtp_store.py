@@ -1,12 +1,6 @@
 #!/usr/bin/python3
-"""A real SMTP server for tests: aiosmtpd on 127.0.0.1, port chosen by the OS.
-
-Run as  /usr/bin/python3 smtp_store.py FOLDER
-It prints "PORT <n>" once it listens, stores every message it accepts as
-FOLDER/<n>.eml (the data as received, transparency dots removed, CR LF line
-ends) with FOLDER/<n>.json (the envelope), and stops when its standard input
-closes.
-"""
+"""smtp_store.py FOLDER: aiosmtpd on 127.0.0.1 (OS-assigned port, printed as "PORT <n>") storing
+message n as FOLDER/<n>.eml (data as received, dots unstuffed) and <n>.json (envelope); stops at end of stdin."""
 import asyncio
 import json
 import os

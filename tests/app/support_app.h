@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 using TLines = std::vector<std::string>;
@@ -60,32 +61,28 @@ public:
 
     TSeams()
     {
-        FOldBox = SetMessageBoxHandler([this](const TMessageBox& box) {
+        Install(SetMessageBoxHandler, [this](const TMessageBox& box) {
             Boxes.push_back(box);
             if (OnBox)
                 OnBox(box);
         });
-        FOldDialog = SetDialogHandler([this](QDialog& dialog) {
+        Install(SetDialogHandler, [this](QDialog& dialog) {
             DialogClasses.push_back(dialog.metaObject()->className());
             const TDialogStep step = NextAnswer(Dialogs, "dialog " + DialogClasses.back());
             return step ? step(dialog) : int(QDialog::Rejected);
         });
-        FOldFile = SetFileChooserHandler([this](QWidget*, const TFileChooser& chooser) {
+        Install(SetFileChooserHandler, [this](QWidget*, const TFileChooser& chooser) {
             Choosers.push_back(chooser);
             return NextAnswer(Files, "file chooser " + chooser.Title.toStdString());
         });
-        FOldFont = SetFontHandler([this](QWidget*, const QFont&) { return NextAnswer(Fonts, "font dialog"); });
-        FOldColor = SetColorHandler([this](QWidget*, const QColor&) { return NextAnswer(Colors, "colour dialog"); });
-        FOldEditor = SetEditorHandler([this](const QString& path) { Edited.push_back(path); });
+        Install(SetFontHandler, [this](QWidget*, const QFont&) { return NextAnswer(Fonts, "font dialog"); });
+        Install(SetColorHandler, [this](QWidget*, const QColor&) { return NextAnswer(Colors, "colour dialog"); });
+        Install(SetEditorHandler, [this](const QString& path) { Edited.push_back(path); });
     }
     ~TSeams()
     {
-        SetMessageBoxHandler(std::move(FOldBox));
-        SetDialogHandler(std::move(FOldDialog));
-        SetFileChooserHandler(std::move(FOldFile));
-        SetFontHandler(std::move(FOldFont));
-        SetColorHandler(std::move(FOldColor));
-        SetEditorHandler(std::move(FOldEditor));
+        for (auto restore = FRestore.rbegin(); restore != FRestore.rend(); ++restore)
+            (*restore)();
     }
 
     std::vector<TMessageBox> Boxes;
@@ -140,12 +137,14 @@ public:
     static TDialogStep Any(int result) { return [result](QDialog&) { return result; }; }
 
 private:
-    TMessageBoxHandler FOldBox;
-    TDialogHandler FOldDialog;
-    TFileChooserHandler FOldFile;
-    TFontHandler FOldFont;
-    TColorHandler FOldColor;
-    TEditorHandler FOldEditor;
+    // Puts `handler` on the seam that `set` serves; the old one comes back
+    // with the destructor.
+    template <class H>
+    void Install(H (*set)(H), std::type_identity_t<H> handler)
+    {
+        FRestore.push_back([set, old = set(std::move(handler))]() mutable { set(std::move(old)); });
+    }
+    std::vector<std::function<void()>> FRestore;
 };
 
 // A temporary folder with files written by the test.

@@ -528,7 +528,7 @@ TEST_F(Settings, SaveKeepsWhatOthersWrote)
     EXPECT_TRUE(Dir.Holds("tessaly.ini", "[Late]\r\nnew=1\r\n"));
 }
 
-TEST_F(Settings, FailedSaveLeavesTheOldFileWhole)
+TEST_F(Settings, RefusedSavesLeaveWhatIsThere)
 {
     const std::string old = kFreshFile + "\r\n[Addresses]\r\nanAddress0=keep@example.org\r\n";
     Dir.Write("tessaly.ini", old);
@@ -539,35 +539,25 @@ TEST_F(Settings, FailedSaveLeavesTheOldFileWhole)
         const TFileSizeLimit limit(old.size() + 16);
         EXPECT_TRUE(SaveRefused(Path()));
     }
+    // A read-only file is not replaced either.
+    ::chmod(Path().c_str(), 0444);
+    const std::string folder = Dir.Path("");
+    ::chmod(folder.c_str(), 0777);
+    EXPECT_TRUE(RunUnprivileged([&] { return SaveRefused(Path()); }));
+    ::chmod(folder.c_str(), 0700);
     EXPECT_EQ(FileText(), old);
     EXPECT_EQ(QDir(Dir.QPath("")).entryList(QDir::Files | QDir::Hidden), QStringList{"tessaly.ini"});
-}
 
-TEST_F(Settings, PathThatCannotHoldTheFileOrAnUnreadableFileIsNotReplaced)
-{
     EXPECT_TRUE(SaveRefused(Dir.Write("plain", "a file, not a folder") + "/tessaly.ini"));
-
     // Something that exists where the file should be but cannot be read
     // as one: loading is silent, saving must not replace it blindly.
-    ASSERT_TRUE(QDir(Dir.QPath("")).mkdir("tessaly.ini"));
+    ::chmod(Path().c_str(), 0644);
+    ASSERT_TRUE(QFile::remove(Dir.QPath("tessaly.ini")) && QDir(Dir.QPath("")).mkdir("tessaly.ini"));
     Mailer.SetDefaultPort(1);
     LoadSettings(Path(), Mailer, Run, Window, Addresses);
     EXPECT_EQ(Mailer.DefaultPort(), 25);
     EXPECT_TRUE(SaveRefused(Path()));
     EXPECT_TRUE(QFileInfo(Dir.QPath("tessaly.ini")).isDir());
-}
-
-TEST_F(Settings, ReadOnlyFileIsNotReplaced)
-{
-    const std::string old = "[Setup]\r\nPort=2525\r\n";
-    Dir.Write("tessaly.ini", old);
-    ::chmod(Path().c_str(), 0444);
-    const std::string folder = Dir.Path("");
-    ::chmod(folder.c_str(), 0777);
-    const bool refused = RunUnprivileged([&] { return SaveRefused(Path()); });
-    ::chmod(folder.c_str(), 0700);
-    EXPECT_TRUE(refused);
-    EXPECT_EQ(FileText(), old);
 }
 
 // ---- text bytes at the edges: UTF-8 when valid, Latin-1 else ----------------------

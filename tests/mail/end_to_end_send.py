@@ -50,14 +50,11 @@ class EndToEnd(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="tessaly-files-")
+        cls.addClassCleanup(shutil.rmtree, cls.dir, True)
         rnd = random.Random(20261206)
         cls.binaries = [write(os.path.join(cls.dir, "Data%d.bin" % n), rnd.randbytes(n)) for n in BINARY_SIZES]
         cls.texts = [write(os.path.join(cls.dir, name), data) for name, data in TEXTS.items()]
         cls.body = write(os.path.join(cls.dir, "body.txt"), BODY)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
 
     def send(self, files, *options):
         """Sends through a fresh aiosmtpd; returns [(data, envelope)] as stored."""

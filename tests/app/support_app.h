@@ -213,14 +213,6 @@ inline void SelectEntries(TfrmMailTo& window, const QStringList& texts)
     }
 }
 
-inline QStringList SelectedEntries(const TfrmMailTo& window)
-{
-    QStringList texts;
-    for (const QListWidgetItem* item : window.lstAddresses->selectedItems())
-        texts << item->text();
-    return texts;
-}
-
 // What the mailer held when a message went out.
 struct TSent {
     std::string Recipient, Subject;

@@ -225,9 +225,6 @@ TEST(SpinEdit, RefusesLettersReadsWholeNumbersOnlyAndStepsWithoutBounds)
         spin.SetText(text);
         EXPECT_EQ(spin.Value(), value) << text.toStdString();
     }
-    spin.SetValue(0);
-    spin.stepBy(-1);
-    EXPECT_EQ(spin.Value(), -1);
     spin.SetValue(65535);
     QTest::keyClick(&spin, Qt::Key_Up);
     EXPECT_EQ(spin.Value(), 65536);

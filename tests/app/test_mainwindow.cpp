@@ -30,8 +30,8 @@ protected:
         QCoreApplication::processEvents();
         return enter.isAccepted();
     }
-    // A double-click on a row as the mouse delivers it: press, release,
-    // then the double-click event and its release.
+    // A double-click on a row as the mouse delivers it (QTest's leaves out
+    // the first release): press, release, double-click, release.
     void DoubleClick(int row)
     {
         QWidget* viewport = window->lstAddresses->viewport();
@@ -43,6 +43,7 @@ protected:
             QCoreApplication::sendEvent(viewport, &event);
         }
     }
+    bool NoneSelected() const { return window->lstAddresses->selectedItems().isEmpty(); }
     QFont ListFont() const { return window->lstAddresses->font(); }
     QColor ListColor(QPalette::ColorRole role) const { return window->lstAddresses->palette().color(role); }
 };
@@ -260,13 +261,12 @@ TEST_F(MainWindowTest, TypedTextWithoutAtShowsTheErrorAndEnterAddsAnAddressTwice
 {
     Select({"c@example.com", "z@example.com"}, {"z@example.com"});
     window->AddEntry("a@example.com");   // keeps the other selections
-    EXPECT_EQ(SelectedEntries(*window), QStringList{"z@example.com"});
+    EXPECT_EQ(window->lstAddresses->selectedItems().value(0)->text(), "z@example.com");
+    EXPECT_EQ(window->lstAddresses->selectedItems().size(), 1);
     window->txtAddress->setText("nobody");
     window->Button1->click();
-    ASSERT_EQ(seams.Boxes.size(), 1u);
-    EXPECT_EQ(seams.Boxes[0].Kind, TMsgKind::Error);
-    EXPECT_EQ(seams.Boxes[0].Title, "Error");
-    EXPECT_EQ(seams.Boxes[0].Text, "Email address must have \"@\" part.");
+    EXPECT_EQ(seams.BoxTexts(), TLines{"Email address must have \"@\" part."});
+    EXPECT_EQ(seams.Boxes.at(0).Kind, TMsgKind::Error);
     EXPECT_EQ(window->txtAddress->text(), "nobody");
 
     ShowActive(*window);
@@ -277,8 +277,7 @@ TEST_F(MainWindowTest, TypedTextWithoutAtShowsTheErrorAndEnterAddsAnAddressTwice
     EXPECT_EQ(window->Entries(),
               (QStringList{"a@example.com", "c@example.com", "m@example.com", "m@example.com", "z@example.com"}));
     EXPECT_EQ(window->txtAddress->text(), "m@example.com");
-    EXPECT_TRUE(SelectedEntries(*window).isEmpty()) << "the list is sorted anew";
-    EXPECT_EQ(seams.Boxes.size(), 1u);
+    EXPECT_TRUE(NoneSelected()) << "the list is sorted anew";
 }
 
 TEST_F(MainWindowTest, DelButtonAndMenuRemoveEverySelectedEntryAtOnce)
@@ -377,7 +376,7 @@ TEST_F(MainWindowTest, DoubleClickOpensAListFileInTheEditorAndAnythingElseInTheE
     EXPECT_EQ(shown, "missing-list");
     EXPECT_EQ(seams.Edited.size(), 1u);
     EXPECT_EQ(window->Entries(), (QStringList{list, "a@x.org", "b@x.org"}));
-    EXPECT_TRUE(SelectedEntries(*window).isEmpty());
+    EXPECT_TRUE(NoneSelected());
 }
 
 TEST_F(MainWindowTest, EditTakesTheTopmostSelectedEntryCancelKeepsItAndEmptySortsToTheTop)

@@ -88,9 +88,8 @@ TEST(SubjectFromFiles, JoinsTheNamesAndCutsAfterSeventyCharacters)
     const std::pair<TStrings, std::string> cases[] = {
         {{}, ""},
         {{"/home/u/plan.txt", "/tmp/map.gif"}, "Files: plan.txt, map.gif"},
-        {{"plain"}, "Files: plain"},
         // A backslash or colon is an ordinary character of a name here.
-        {{"/x/a\\b:c"}, "Files: a\\b:c"},
+        {{"plain", "/x/a\\b:c"}, "Files: plain, a\\b:c"},
         // Exactly 70 characters stay as they are.
         {{"/d/" + std::string(63, 'k')}, "Files: " + std::string(63, 'k')},
         {{"/d/" + std::string(64, 'k')}, "Files: " + std::string(63, 'k') + "..."},

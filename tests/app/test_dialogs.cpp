@@ -426,24 +426,20 @@ protected:
 TEST_F(Settings, MissingFileGivesEveryDefaultAndTheFirstSaveWrites25KeysInOrder)
 {
     // Start far from the defaults, so a key that is not applied shows.
-    Mailer.SetDefaultPort(1);
-    Mailer.SetTimeOut(5);
-    Mailer.SetUseDomainAddress(false);
-    Mailer.SetShowResult(false);
-    Mailer.SetServer("old");
-    Mailer.SetFrom("old@example.org|Old");
-    Mailer.SetLogFileName("/old.log");
-    Mailer.SetEncoding(etUU);
-    Run = TRunSettings{false, true, "f", 1, "s", 2};
-    Window = TWindowSettings{1, 2, 3, 4, false, 5, "Other", 6, 7};
-    Addresses = {"stale"};
+    const std::string other = "[Setup]\r\nPort=1\r\nTimeOut=5\r\nUseDomainAddress=0\r\nUseBCC=0\r\nShowSuccess=0\r\n"
+        "OneFilePerMsg=1\r\nShowPanel=0\r\nMsgTextFile=f\r\nMsgText=1\r\nMsgSubjectDef=s\r\nMsgSubject=2\r\n"
+        "BackColor=7\r\nHeight=100\r\nWidth=200\r\nTop=3\r\nLeft=4\r\nFontColor=5\r\nFontName=Other\r\nFontSize=6\r\n"
+        "Server=old\r\nEMail Address=old@example.org\r\nName=Old\r\nLog File=/old.log\r\nEncoding=0\r\nCharSet=0\r\n"
+        "\r\n[Addresses]\r\nanAddress0=stale\r\n";
+    Load(other);
+    Save();
+    ASSERT_EQ(FileText(), other) << "every key read and written back";
 
     LoadSettings(Dir.Path("absent.ini"), Mailer, Run, Window, Addresses);
 
-    EXPECT_TRUE(Addresses.empty());
     EXPECT_FALSE(QFileInfo::exists(Dir.QPath("absent.ini")));
-    Save();
-    EXPECT_EQ(FileText(), kFreshFile);
+    Save(Dir.Path("absent.ini"));
+    EXPECT_EQ(Dir.Read("absent.ini"), kFreshFile);
 }
 
 TEST_F(Settings, EachValueIsReadByItsRuleAndSavedBack)

@@ -3,6 +3,7 @@
 // the scripted SMTP server on 127.0.0.1; the last test runs the real
 // program against a real server.
 #include "aiosmtpd_server.h"
+#include "setpdlg.h"
 #include "support_app.h"
 
 #include <QProcess>
@@ -306,13 +307,8 @@ TEST_F(SendMailTest, EmptyServerAsksForSetupAndSendsNothingEvenWhenItIsFilledIn)
 {
     TFakeSMTPServer server(SessionScript(1, 1));
     Select({"a@example.com"}, {"a@example.com"});
-    seams.Dialogs.push_back([&](QDialog& dialog) {
-        auto* edit = dialog.findChild<QLineEdit*>("ServerEdit");
-        EXPECT_NE(edit, nullptr) << dialog.metaObject()->className();
-        if (edit)
-            edit->setText(QString::fromStdString(server.Address()));
-        return int(QDialog::Accepted);
-    });
+    seams.Dialogs = {TSeams::Drive<TSetupDlg>(
+        [&](TSetupDlg& d) { d.ServerEdit->setText(QString::fromStdString(server.Address())); }, QDialog::Accepted)};
 
     window->SendMail();
 

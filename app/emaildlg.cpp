@@ -1,15 +1,14 @@
 #include "emaildlg.h"
 
+#include "formhelpers.h"
 #include "dialogs.h"
 #include "msgbox.h"
 
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include <stdexcept>
@@ -18,13 +17,6 @@ namespace {
 // The entry's width on the form, at 96 pixels per inch: room for a long address.
 constexpr int kEntryWidth = 194;
 
-template <typename T, typename... Args>
-T* Named(const char* name, Args&&... args)
-{
-    T* widget = new T(std::forward<Args>(args)...);
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 }
 
 TAddressDlg::TAddressDlg(QWidget* parent) : QDialog(parent)
@@ -74,19 +66,12 @@ TAddressDlg::TAddressDlg(QWidget* parent) : QDialog(parent)
 void TAddressDlg::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnScreen(*this);
 }
 
 void TAddressDlg::btnBrowseClick()
 {
-    TFileChooser chooser;
-    chooser.ChooserKind = TFileChooser::Open;
-    chooser.Title = QStringLiteral("Select text list of email addresses...");
-    chooser.Filter = QStringLiteral("All files (*.*)|*.*|Text files (*.txt)|*.txt");
-    chooser.InitialDir = QStringLiteral(".");
-    chooser.MustExist = true;
-    if (const auto chosen = ChooseFile(this, chooser))
+    if (const auto chosen = ChooseFile(this, OpenTextChooser(QStringLiteral("Select text list of email addresses..."))))
         txtEmail->setText(*chosen);
 }
 

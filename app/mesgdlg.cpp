@@ -1,5 +1,6 @@
 #include "mesgdlg.h"
 
+#include "formhelpers.h"
 #include "textcodec.h"
 
 #include "dialogs.h"
@@ -10,13 +11,11 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QStringDecoder>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -25,16 +24,7 @@ namespace {
 // The text box's size on the form, at 96 pixels per inch.
 constexpr int kTextBoxWidth = 375;
 constexpr int kTextBoxHeight = 196;
-constexpr const char* kAllFilesFirst = "All files (*.*)|*.*|Text files (*.txt)|*.txt";
 constexpr const char* kTextFilesFirst = "Text files (*.txt)|*.txt|All files (*.*)|*.*";
-
-template <typename T, typename... Args>
-T* Named(const char* name, Args&&... args)
-{
-    T* widget = new T(std::forward<Args>(args)...);
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 // A typed name without extension gets ".txt", as the save chooser does.
 QString WithDefaultSuffix(const QString& path, const QString& suffix)
@@ -136,8 +126,7 @@ void TMsgDlg::LayOut()
 void TMsgDlg::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnScreen(*this);
 }
 
 namespace {
@@ -216,13 +205,7 @@ bool TMsgDlg::SaveToFile(const QString& path)
 
 void TMsgDlg::Button1Click()
 {
-    TFileChooser chooser;
-    chooser.ChooserKind = TFileChooser::Open;
-    chooser.Title = QStringLiteral("Select text file...");
-    chooser.Filter = QLatin1String(kAllFilesFirst);
-    chooser.InitialDir = QStringLiteral(".");
-    chooser.MustExist = true;
-    if (const auto chosen = ChooseFile(this, chooser))
+    if (const auto chosen = ChooseFile(this, OpenTextChooser(QStringLiteral("Select text file..."))))
         LoadFromFile(*chosen);
 }
 

@@ -1,5 +1,6 @@
 #include "setpdlg.h"
 
+#include "formhelpers.h"
 #include "dialogs.h"
 #include "mailbase.h"
 #include "readme.h"
@@ -16,7 +17,6 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include <limits>
@@ -27,14 +27,6 @@ constexpr int kMaxPort = std::numeric_limits<std::uint16_t>::max();
 // box wide enough for a five-digit port.
 constexpr int kFormWidth = 363;
 constexpr int kSpinWidth = 60;
-
-template <typename T, typename... Args>
-T* Named(const char* name, Args&&... args)
-{
-    T* widget = new T(std::forward<Args>(args)...);
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 QLabel* RightLabel(const char* name, const QString& text)
 {
@@ -314,8 +306,7 @@ void TSetupDlg::SetTabOrder()
 void TSetupDlg::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnScreen(*this);
 }
 
 void TSetupDlg::Fill(const TSMTP& mailer, const TRunSettings& run)
@@ -371,13 +362,7 @@ void TSetupDlg::CopyBack(TSMTP& mailer, TRunSettings& run) const
 
 void TSetupDlg::Button3Click()
 {
-    TFileChooser chooser;
-    chooser.ChooserKind = TFileChooser::Open;
-    chooser.Title = QStringLiteral("Select text file...");
-    chooser.Filter = QStringLiteral("All files (*.*)|*.*|Text files (*.txt)|*.txt");
-    chooser.InitialDir = QStringLiteral(".");
-    chooser.MustExist = true;
-    if (const auto chosen = ChooseFile(this, chooser))
+    if (const auto chosen = ChooseFile(this, OpenTextChooser(QStringLiteral("Select text file..."))))
         txtMsgTextFile->setText(*chosen);
 }
 

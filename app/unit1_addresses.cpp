@@ -2,6 +2,7 @@
 // files, kept sorted without regard to letter case; duplicates are allowed.
 #include "unit1.h"
 
+#include "formhelpers.h"
 #include "dialogs.h"
 #include "emaildlg.h"
 #include "msgbox.h"
@@ -17,7 +18,6 @@
 namespace {
 const char* const kNeedsAt = "Email address must have \"@\" part.";
 const char* const kListFileTitle = "Select text list of email addresses...";
-const char* const kListFileFilter = "All files (*.*)|*.*|Text files (*.txt)|*.txt";
 
 bool Before(const QString& a, const QString& b)
 {
@@ -96,13 +96,9 @@ void TfrmMailTo::Button1Click()
 
 void TfrmMailTo::Button3Click()
 {
-    TFileChooser chooser;
-    chooser.ChooserKind = TFileChooser::Open;
-    chooser.Title = QString::fromLatin1(kListFileTitle);
-    chooser.Filter = QString::fromLatin1(kListFileFilter);
-    chooser.InitialDir = QStringLiteral(".");
+    TFileChooser chooser = OpenTextChooser(QString::fromLatin1(kListFileTitle));
+    // The chooser lives as long as the window: it offers the last file again.
     chooser.FileName = FLastListFile;
-    chooser.MustExist = true;
     const auto chosen = ChooseFile(this, chooser);
     if (!chosen)
         return;

@@ -135,6 +135,12 @@ void OpenInTextEditor(const QString& path)
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
 }
 
+void CenterOnScreen(QWidget& widget)
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        widget.move(screen->availableGeometry().center() - widget.rect().center());
+}
+
 void InstallWidgetMessageBoxes()
 {
     SetMessageBoxHandler([](const TMessageBox& box) {
@@ -146,8 +152,7 @@ void InstallWidgetMessageBoxes()
         QMessageBox message(icon, QString::fromStdString(box.Title),
                             QString::fromStdString(box.Text), QMessageBox::Ok);
         message.adjustSize();
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            message.move(screen->availableGeometry().center() - message.rect().center());
+        CenterOnScreen(message);
         message.exec();
     });
 }

@@ -60,6 +60,10 @@ using TEditorHandler = std::function<void(const QString& path)>;
 TEditorHandler SetEditorHandler(TEditorHandler handler);
 void OpenInTextEditor(const QString& path);
 
+// ---- placement -----------------------------------------------------------
+// The program's dialogs and boxes open centred on the screen.
+void CenterOnScreen(QWidget& widget);
+
 // ---- message boxes -------------------------------------------------------
 // Installs the QMessageBox handler of the message-box seam (msgbox.h):
 // the kind's icon, one OK button, centred on the screen.

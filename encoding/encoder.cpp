@@ -1,5 +1,27 @@
 #include "encoder.h"
 
+void TProgressEncoder::Encode()
+{
+    FOutput.Clear();
+    Progress = 0;
+    Canceled = false;
+    try {
+        EncodeInput();
+    } catch (...) {
+        Finish();
+        throw;
+    }
+    Finish();
+}
+
+void TProgressEncoder::Finish()
+{
+    Progress = 100;
+    DoProgress();
+    if (Canceled)
+        FOutput.Clear();
+}
+
 int TProgressEncoder::Percent(std::uint64_t done, std::uint64_t total)
 {
     if (total == 0 || done >= total)

@@ -24,7 +24,11 @@ public:
     TProgressEncoder(const TProgressEncoder&) = delete;
     TProgressEncoder& operator=(const TProgressEncoder&) = delete;
 
-    virtual void Encode() = 0;
+    // Clears Output and encodes the input from its position to its end.
+    // However it ends, Progress becomes 100 with one more report, and a
+    // canceled encoding leaves Output empty. Raises EReadError when the
+    // input cannot be read to its stated end.
+    void Encode();
 
     bool Canceled = false;      // set by the owner's Cancel to stop Encode
     int Progress = 0;           // percent of the input consumed, 0..100
@@ -32,6 +36,8 @@ public:
     TProcessMessages ProcessMessages;   // may be empty
 
 protected:
+    // The encoding proper, between Encode's start and its finish.
+    virtual void EncodeInput() = 0;
     void DoProgress()
     {
         if (OnProgress)
@@ -40,6 +46,7 @@ protected:
     // Percent of `total` that `done` is, truncated; an empty input counts as
     // complete, and a stream that grew while it was read never passes 100.
     static int Percent(std::uint64_t done, std::uint64_t total);
+    void Finish();
 
     TStream& FInput;
     TStrings& FOutput;

@@ -28,31 +28,9 @@ constexpr std::size_t Base64RestLength(std::size_t count)
 
 } // namespace
 
-void TBase64::Encode()
+void TBase64::EncodeInput()
 {
-    FOutput.Clear();
-    Progress = 0;
-    Canceled = false;
     FCarryCount = 0;
-    try {
-        EncodeAll();
-    } catch (...) {
-        Finish();
-        throw;
-    }
-    Finish();
-}
-
-void TBase64::Finish()
-{
-    Progress = 100;
-    DoProgress();
-    if (Canceled)
-        FOutput.Clear();
-}
-
-void TBase64::EncodeAll()
-{
     const std::uint64_t expected = RemainingBytes(FInput);
     const std::uint64_t fullLines = expected / LineBytes;
     FOutput.Reserve(std::size_t(fullLines * LineLength + Base64RestLength(expected % LineBytes)),

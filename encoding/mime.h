@@ -36,15 +36,10 @@ public:
 
     TBase64(TStream& input, TStrings& output) : TProgressEncoder(input, output) {}
 
-    // Clears Output and encodes the input from its position to its end.
-    // Raises EReadError when the input cannot be read to its stated end.
-    void Encode() override;
-
 private:
-    void EncodeAll();
+    void EncodeInput() override;
     void AddBytes(const std::uint8_t* bytes, std::size_t count);
     void AddRestLine();
-    void Finish();
 
     std::array<std::uint8_t, LineBytes> FCarry{};   // bytes of the line in progress
     std::size_t FCarryCount = 0;

@@ -48,29 +48,7 @@ void TUUCode::ReserveOutput(std::uint64_t inputSize)
     FOutput.Reserve(std::size_t(characters), std::size_t(full + 1));
 }
 
-void TUUCode::Encode()
-{
-    FOutput.Clear();
-    Progress = 0;
-    Canceled = false;
-    try {
-        EncodeBlocks();
-    } catch (...) {
-        Finish();
-        throw;
-    }
-    Finish();
-}
-
-void TUUCode::Finish()
-{
-    Progress = 100;
-    DoProgress();
-    if (Canceled)
-        FOutput.Clear();
-}
-
-void TUUCode::EncodeBlocks()
+void TUUCode::EncodeInput()
 {
     const std::uint64_t expected = RemainingBytes(FInput);
     ReserveOutput(expected);

@@ -38,18 +38,13 @@ public:
 
     TUUCode(TStream& input, TStrings& output) : TProgressEncoder(input, output) {}
 
-    // Clears Output and encodes the input from its position to its end.
-    // Raises EReadError when the input cannot be read to its stated end.
-    void Encode() override;
-
     // The line for a block of which the first `count` (0..45) bytes are new.
     std::string EncodeLine(const TBlock& block, std::size_t count) const;
     // Length of that line: 61 for a full block, 2 + 4n div 3 otherwise.
     static std::size_t LineLength(std::size_t count);
 
 private:
-    void EncodeBlocks();
+    void EncodeInput() override;
     void ReserveOutput(std::uint64_t inputSize);
     void WriteLine(const std::uint8_t* block, std::size_t count, char* out) const;
-    void Finish();
 };

@@ -17,11 +17,30 @@
 // ---- failures ------------------------------------------------------------
 class EMailError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // `code`: the server's reply code when the failure is a refused reply
+    // (0 otherwise), so that callers can tell a 4xx from a 5xx.
+    explicit EMailError(const std::string& message, int code = 0)
+        : std::runtime_error(message), FReplyCode(code) {}
+    int ReplyCode() const { return FReplyCode; }
+
+private:
+    int FReplyCode = 0;
+};
+// The server refused the login (RFC 4954 535 and kin).
+class EAuthError : public EMailError {
+public:
+    using EMailError::EMailError;
 };
 class ESocketError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // `number`: the WinSock error number behind the message, 0 when none
+    // (WSAHOST_NOT_FOUND for a host that does not resolve).
+    explicit ESocketError(const std::string& message, std::uint16_t number = 0)
+        : std::runtime_error(message), FErrorNumber(number) {}
+    std::uint16_t ErrorNumber() const { return FErrorNumber; }
+
+private:
+    std::uint16_t FErrorNumber = 0;
 };
 class ECanceledError : public std::runtime_error {
 public:

@@ -6,16 +6,20 @@
 #include "streams.h"
 #include "tstrings.h"
 
+#include <QDateTime>
+
 #include <cstdint>
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 enum TEncoding { etUU, etMIME };
-enum TCharSet { csUSASCII, csISO8859 };
+enum TCharSet { csUSASCII, csISO8859, csUTF8 };
 enum TPriority { ptLow, ptNormal, ptHigh };
 enum TMailStatus {
     msIdle, msConnecting, msLoggingIn, msLoggingOut, msSendingHeaders,
@@ -24,6 +28,32 @@ enum TMailStatus {
 
 // Event shape: the component as the sender; the handler reads its properties.
 using TNotifyEvent = std::function<void(QObject* Sender)>;
+
+// How the session is protected (the "Security" setting).
+//   secAuto: STARTTLS when the server offers it, plain otherwise;
+//   secNone: never TLS; secSTARTTLS: required (RFC 3207); secTLS: implicit TLS.
+enum TSecurity { secAuto, secNone, secSTARTTLS, secTLS };
+// SASL mechanism for AUTH (RFC 4954). amAuto picks the best of PLAIN and
+// LOGIN that the server offers; the OAuth mechanisms only when chosen.
+enum TAuthMethod { amAuto, amPLAIN, amLOGIN, amXOAUTH2, amOAUTHBEARER };
+
+// A server certificate that did not verify, as shown to the user.
+struct TCertificateInfo {
+    std::string Host;
+    std::uint16_t Port = 0;
+    std::string Problem;       // "unknown issuer", "name mismatch", "expired"...
+    std::string Fingerprint;   // SHA-256, upper-case hex pairs joined by ':'
+};
+
+// What the server announced in its EHLO reply (RFC 5321 4.1.1.1).
+struct TCapabilities {
+    bool StartTLS = false;
+    bool EightBitMIME = false;
+    bool SMTPUTF8 = false;
+    bool Pipelining = false;
+    std::vector<std::string> AuthMechanisms;
+    std::uint64_t Size = 0;    // RFC 1870 limit; 0 = none announced
+};
 
 class TSMTP : public TMailBase {
     Q_OBJECT
@@ -69,6 +99,45 @@ public:
 
     TNotifyEvent OnStatusChange;
     TNotifyEvent OnProgress;
+
+    // ---- submission: TLS and authentication ----
+    TSecurity Security() const { return FSecurity; }
+    void SetSecurity(TSecurity value) { FSecurity = value; }
+    // The login name; empty means no AUTH.
+    const std::string& User() const { return FUser; }
+    void SetUser(const std::string& value) { FUser = value; }
+    TAuthMethod AuthMethod() const { return FAuthMethod; }
+    void SetAuthMethod(TAuthMethod value) { FAuthMethod = value; }
+    // Run with /bin/sh when set; the first line of its output is the
+    // password or the OAuth2 access token. It comes before OnPassword.
+    const std::string& PasswordCommand() const { return FPasswordCommand; }
+    void SetPasswordCommand(const std::string& value) { FPasswordCommand = value; }
+    // Extra trust anchors (PEM), beside the system's store.
+    const std::string& CAFile() const { return FCAFile; }
+    void SetCAFile(const std::string& value) { FCAFile = value; }
+    // "host:port=SHA256 host:port=SHA256 ...": certificates the user trusts
+    // as they are (hex, colons allowed).
+    const std::string& TrustedCertificates() const { return FTrustedCertificates; }
+    void SetTrustedCertificates(const std::string& value) { FTrustedCertificates = value; }
+
+    // Asked for the secret when no command is set; nullopt = the user
+    // cancelled (the run ends as canceled).
+    std::function<std::optional<std::string>()> OnPassword;
+    // Told whether the server took the secret, so a stored one can be kept
+    // or forgotten.
+    std::function<void(bool Accepted)> OnAuthResult;
+    // A certificate that does not verify: true = trust this exact one.
+    std::function<bool(const TCertificateInfo&)> OnUntrustedCertificate;
+
+    const TCapabilities& Capabilities() const { return FCapabilities; }
+    bool Encrypted() const { return FEncrypted; }
+
+    // ---- facts of each message, injectable so tests stay byte-exact ----
+    // The local time with its zone offset, for the Date header.
+    std::function<QDateTime()> Clock;
+    // Fills the span with random bytes (the system CSPRNG by default), for
+    // the Message-ID.
+    std::function<void(std::span<unsigned char>)> RandomBytes;
 
     TMailStatus Status() const { return FStatus; }
     int Progress() const { return FProgress; }
@@ -128,6 +197,13 @@ protected:
     virtual void SendHeaders();
     void SendMessageText();
     bool HasAttachments() const { return FHasAttachments; }
+
+    TSecurity FSecurity = secAuto;
+    std::string FUser;
+    TAuthMethod FAuthMethod = amAuto;
+    std::string FPasswordCommand, FCAFile, FTrustedCertificates;
+    TCapabilities FCapabilities;
+    bool FEncrypted = false;
 
     std::string FFrom, FRecipient, FSubject;
     TStrings FCC, FBCC, FBody, FAttachments;

@@ -3,6 +3,8 @@
 // that every waiting step tests.
 #include "mailbase.h"
 
+#include "tls.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QHostAddress>
@@ -14,10 +16,13 @@
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
+#include <cstring>
 #include <fstream>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -159,11 +164,31 @@ std::string JoinAddress(std::string_view address, std::string_view name)
 
 std::pair<std::string, std::uint16_t> SplitServer(std::string_view server)
 {
-    const auto colon = server.rfind(':');
-    std::uint16_t port = 0;
-    if (colon == std::string_view::npos || !ValidPort(server.substr(colon + 1), port))
+    std::string_view host = server, port;
+    if (server.starts_with('[')) {   // an IPv6 literal, RFC 3986 3.2.2
+        const auto close = server.find(']');
+        if (close == std::string_view::npos)
+            throw EMailError("The server name " + std::string(server) + " lacks its closing \"]\"");
+        host = server.substr(1, close - 1);
+        const std::string_view rest = server.substr(close + 1);
+        if (!rest.empty() && !rest.starts_with(':'))
+            throw EMailError("The server name " + std::string(server) + " has text after its \"]\"");
+        port = rest.empty() ? rest : rest.substr(1);
+        if (rest.empty())
+            return {std::string(host), 0};
+    } else if (const auto colon = server.find(':'); colon != std::string_view::npos) {
+        if (server.find(':', colon + 1) != std::string_view::npos)
+            return {std::string(server), 0};   // a bare IPv6 address
+        host = server.substr(0, colon);
+        port = server.substr(colon + 1);
+    } else {
         return {std::string(server), 0};
-    return {std::string(server.substr(0, colon)), port};
+    }
+    std::uint16_t number = 0;
+    if (!ValidPort(port, number))
+        throw EMailError("The port \"" + std::string(port) + "\" of the server " + std::string(server)
+                         + " is not a number from 1 to 65535");
+    return {std::string(host), number};
 }
 
 // ---- the session -----------------------------------------------------------
@@ -182,6 +207,7 @@ TMailBase::~TMailBase()
     DropNotifiers();
     // The socket library's clean-up released a socket left open; here the
     // descriptor is closed so that none leaks.
+    FTls.reset();
     if (FSocket >= 0)
         ::close(FSocket);
     FStartupCount = 0;
@@ -223,6 +249,9 @@ int TMailBase::Close()
 {
     if (FSocket < 0)
         return -1;
+    if (FTls)
+        FTls->Shutdown();   // close_notify (RFC 8446 6.1), no wait for the answer
+    FTls.reset();
     DropNotifiers();
     const int result = ::close(FSocket);
     FSocket = -1;
@@ -247,6 +276,8 @@ void TMailBase::StartTimeOut()
     if (!FTimer->isActive())
         FTimer->start();
     FTicksLeft = FTimeOut;
+    FSeenTransferred = FTransferred;
+    FSeenQueue = SendQueue();
 }
 
 void TMailBase::StopTimeOut()
@@ -256,6 +287,10 @@ void TMailBase::StopTimeOut()
 
 void TMailBase::TimeOutTick()
 {
+    if (MadeProgress()) {
+        FTicksLeft = FTimeOut;
+        return;
+    }
     --FTicksLeft;
     if (FTicksLeft != 0)
         return;
@@ -264,17 +299,48 @@ void TMailBase::TimeOutTick()
     FTimedOut = true;
 }
 
+long TMailBase::SendQueue() const
+{
+    int queued = 0;
+    if (FSocket < 0 || ::ioctl(FSocket, SIOCOUTQ, &queued) != 0)
+        return -1;
+    return queued;
+}
+
+bool TMailBase::MadeProgress()
+{
+    const long queued = SendQueue();
+    const bool moved = FTransferred != FSeenTransferred || (queued >= 0 && FSeenQueue >= 0 && queued < FSeenQueue);
+    FSeenTransferred = FTransferred;
+    FSeenQueue = queued;
+    return moved;
+}
+
 // ---- host and service ------------------------------------------------------
 
 void TMailBase::ResolveHost()
 {
     const std::string host = SplitServer(FServer).first;
+    FAddresses.clear();
     in_addr numeric{};
+    QHostAddress literal;
     if (inet_aton(host.c_str(), &numeric) != 0 && numeric.s_addr != INADDR_NONE) {
-        FHostAddress = numeric.s_addr;
-        return;
+        FAddresses.emplace_back(quint32(ntohl(numeric.s_addr)));
+    } else if (host.find(':') != std::string::npos && literal.setAddress(QString::fromStdString(host))) {
+        FAddresses.push_back(literal);
+    } else {
+        LookUpHost(host);
     }
-    FResolvedAddress = INADDR_NONE;
+    FHostAddress = 0;
+    for (const QHostAddress& address : FAddresses)
+        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+            FHostAddress = htonl(address.toIPv4Address());
+            break;
+        }
+}
+
+void TMailBase::LookUpHost(const std::string& host)
+{
     FLookupPending = true;
     ++FHostLookupCount;
     FAsyncRequest = QHostInfo::lookupHost(QString::fromStdString(host), this,
@@ -284,14 +350,13 @@ void TMailBase::ResolveHost()
     StopTimeOut();
     AbortHostLookup();   // a look-up that did not finish is of no use now
     if (FSocketError)
-        throw ESocketError(WinsockErrorText(FErrorCode));
+        throw ESocketError(WinsockErrorText(FErrorCode), FErrorCode);
     if (FTimedOut)
         throw ETimedOutError();
     if (FCanceled)
         throw ECanceledError();
-    if (FResolvedAddress == INADDR_NONE)
+    if (FAddresses.empty())
         throw EMailError("Error resolving remote host");
-    FHostAddress = FResolvedAddress;
 }
 
 void TMailBase::HostResolved(const QHostInfo& info)
@@ -306,10 +371,10 @@ void TMailBase::HostResolved(const QHostInfo& info)
     }
     FSocketError = FErrorCode != 0;
     for (const QHostAddress& address : info.addresses()) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-            FResolvedAddress = htonl(address.toIPv4Address());
-            break;
-        }
+        const auto protocol = address.protocol();
+        if ((protocol == QAbstractSocket::IPv4Protocol && address.toIPv4Address() != INADDR_NONE)
+            || protocol == QAbstractSocket::IPv6Protocol)
+            FAddresses.push_back(address);
     }
 }
 
@@ -327,21 +392,30 @@ void TMailBase::ResolveService()
         FPort = port;   // the server names its port: nothing to look up
         return;
     }
-    if (FService.empty())
+    const auto [service, fallback] = ServiceAndFallback();
+    if (service.empty())
         throw EMailError("Service name is not specified");
     // The services database is a local file: the look-up does not wait.
-    const servent* entry = getservbyname(FService.c_str(), "tcp");
+    const servent* entry = getservbyname(service.c_str(), "tcp");
     FServiceResolved = true;
     if (FCanceled)
         throw ECanceledError();
-    FPort = entry ? ntohs(std::uint16_t(entry->s_port)) : FDefaultPort;
+    FPort = entry ? ntohs(std::uint16_t(entry->s_port)) : fallback;
 }
 
 void TMailBase::CreateSocket()
 {
-    FSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (FSocket < 0)
-        throw ESocketError(WinsockErrorText(WinsockErrorFromErrno(errno)));
+    CreateSocketFor(FAddresses.front());
+}
+
+void TMailBase::CreateSocketFor(const QHostAddress& address)
+{
+    const int family = address.protocol() == QAbstractSocket::IPv6Protocol ? AF_INET6 : AF_INET;
+    FSocket = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (FSocket < 0) {
+        const std::uint16_t number = WinsockErrorFromErrno(errno);
+        throw ESocketError(WinsockErrorText(number), number);
+    }
     // Commands and header lines go out one short write each; without this
     // each would wait for the server's delayed acknowledgement of the last.
     const int on = 1;
@@ -350,12 +424,65 @@ void TMailBase::CreateSocket()
 
 // ---- connection ------------------------------------------------------------
 
+// Each address in turn (RFC 6724 order, as the resolver gives them), all
+// under the one countdown of the connect step.
 void TMailBase::Connect()
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(FPort);
-    address.sin_addr.s_addr = FHostAddress;
+    StartTimeOut();
+    std::uint16_t error = 0;
+    for (std::size_t i = 0; i < FAddresses.size(); ++i) {
+        if (i > 0) {
+            Close();
+            CreateSocketFor(FAddresses[i]);
+        }
+        error = ConnectTo(FAddresses[i]);
+        if (error == 0)
+            break;
+    }
+    StopTimeOut();
+    if (error != 0)
+        throw ESocketError(WinsockErrorText(error), error);
+    ArmRead();
+}
+
+std::uint16_t TMailBase::ConnectTo(const QHostAddress& address)
+{
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(FPort);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6->sin6_addr, &bytes, sizeof in6->sin6_addr);
+        in6->sin6_scope_id = address.scopeId().toUInt();
+        length = sizeof *in6;
+    } else {
+        auto* in = reinterpret_cast<sockaddr_in*>(&storage);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(FPort);
+        in->sin_addr.s_addr = htonl(address.toIPv4Address());
+        length = sizeof *in;
+    }
+    MakeNotifiers();
+    FConnected = false;
+    FSocketError = false;
+    if (::connect(FSocket, reinterpret_cast<const sockaddr*>(&storage), length) != 0 && errno != EINPROGRESS)
+        return WinsockErrorFromErrno(errno);
+    // Completion, good or bad, shows as writability; SO_ERROR tells which.
+    ArmWrite();
+    WaitUntil([this] { return FConnected || FSocketError || FCanceled || FTimedOut; });
+    if (FWriteNotifier)
+        FWriteNotifier->setEnabled(false);
+    if (FCanceled || FTimedOut) {
+        StopTimeOut();
+        RaiseIfWaitFailed();
+    }
+    return FConnected ? 0 : FErrorCode;
+}
+
+void TMailBase::MakeNotifiers()
+{
     DropNotifiers();
     FReadNotifier = new QSocketNotifier(qintptr(FSocket), QSocketNotifier::Read, this);
     FReadNotifier->setEnabled(false);
@@ -363,21 +490,6 @@ void TMailBase::Connect()
     FWriteNotifier = new QSocketNotifier(qintptr(FSocket), QSocketNotifier::Write, this);
     FWriteNotifier->setEnabled(false);
     connect(FWriteNotifier, &QSocketNotifier::activated, this, &TMailBase::SocketWritable);
-    StartTimeOut();
-    if (::connect(FSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
-        && errno != EINPROGRESS) {
-        const int error = errno;
-        StopTimeOut();
-        throw ESocketError(WinsockErrorText(WinsockErrorFromErrno(error)));
-    }
-    // Completion, good or bad, shows as writability; SO_ERROR tells which.
-    ArmWrite();
-    WaitUntil([this] { return FConnected || FSocketError || FCanceled || FTimedOut; });
-    StopTimeOut();
-    if (FWriteNotifier)
-        FWriteNotifier->setEnabled(false);
-    RaiseIfWaitFailed();
-    ArmRead();
 }
 
 void TMailBase::RaiseIfWaitFailed() const
@@ -387,9 +499,116 @@ void TMailBase::RaiseIfWaitFailed() const
     if (FTimedOut)
         throw ETimedOutError();
     if (FSocketError)
-        throw ESocketError(WinsockErrorText(FErrorCode));
+        throw ESocketError(WinsockErrorText(FErrorCode), FErrorCode);
 }
 
+std::string TMailBase::LocalAddressLiteral() const
+{
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    char text[INET6_ADDRSTRLEN] = "";
+    if (FSocket < 0 || ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
+        return "[127.0.0.1]";
+    if (storage.ss_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(storage);
+        if (IN6_IS_ADDR_V4MAPPED(&in6.sin6_addr)) {
+            inet_ntop(AF_INET, &in6.sin6_addr.s6_addr[12], text, sizeof text);
+            return "[" + std::string(text) + "]";
+        }
+        inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
+        return "[IPv6:" + std::string(text) + "]";
+    }
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(storage).sin_addr, text, sizeof text);
+    return "[" + std::string(text) + "]";
+}
+
+// ---- moving bytes ------------------------------------------------------------
+
+TMailBase::TIo TMailBase::SendSome(const char* data, std::size_t count, std::size_t& done)
+{
+    done = 0;
+    if (FTls)
+        return TlsResult(FTls->Write(data, count, done), done);
+    const ssize_t n = ::send(FSocket, data, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+        done = std::size_t(n);
+        FTransferred += done;
+        return ioDone;
+    }
+    return ErrnoResult(ioWantWrite);
+}
+
+TMailBase::TIo TMailBase::ReceiveSome(char* data, std::size_t count, std::size_t& done)
+{
+    done = 0;
+    if (FTls)
+        return TlsResult(FTls->Read(data, count, done), done);
+    const ssize_t n = ::recv(FSocket, data, count, MSG_DONTWAIT);
+    if (n > 0) {
+        done = std::size_t(n);
+        FTransferred += done;
+        return ioDone;
+    }
+    return n == 0 ? ioClosed : ErrnoResult(ioWantRead);
+}
+
+TMailBase::TIo TMailBase::ErrnoResult(TIo wouldBlock)
+{
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return wouldBlock;
+    FIoErrorNumber = WinsockErrorFromErrno(errno);
+    FIoError = WinsockErrorText(FIoErrorNumber);
+    return ioFailed;
+}
+
+TMailBase::TIo TMailBase::TlsResult(int result, std::size_t done)
+{
+    FTransferred += done;
+    switch (TTls::TResult(result)) {
+    case TTls::Done: return ioDone;
+    case TTls::WantRead: return ioWantRead;
+    case TTls::WantWrite: return ioWantWrite;
+    case TTls::Closed: return ioClosed;
+    default:
+        FIoErrorNumber = 0;
+        FIoError = "TLS failure: " + FTls->Error();
+        return ioFailed;
+    }
+}
+
+void TMailBase::WaitForSocket(TIo want)
+{
+    if (want == ioWantWrite) {
+        ArmWrite();
+        WaitUntil([this] { return FCanWrite || FTimedOut || FCanceled; });
+        return;
+    }
+    FCanRead = false;
+    ArmRead();
+    WaitUntil([this] { return FCanRead || FTimedOut || FCanceled; });
+}
+
+void TMailBase::StartTls(const std::string& caFile)
+{
+    FTls = std::make_unique<TTls>(FSocket, HostName(), caFile);
+    StartTimeOut();
+    TIo state = ioWantWrite;
+    while ((state = TlsResult(FTls->Handshake(), 0)) == ioWantRead || state == ioWantWrite) {
+        WaitForSocket(state);
+        if (FTimedOut || FCanceled)
+            break;
+    }
+    StopTimeOut();
+    if (FTimedOut || FCanceled) {
+        Close();
+        RaiseIfWaitFailed();
+    }
+    if (state != ioDone) {
+        const std::string why = state == ioClosed ? "the server closed the connection" : FIoError;
+        Close();
+        throw EMailError("The TLS handshake with " + HostName() + " failed: " + why);
+    }
+}
 void TMailBase::SocketReadable()
 {
     FReadNotifier->setEnabled(false);

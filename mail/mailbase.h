@@ -6,13 +6,16 @@
 
 #include "tstrings.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 // ---- failures ------------------------------------------------------------
 class EMailError : public std::runtime_error {
@@ -53,6 +56,7 @@ public:
 
 // WinSock error numbers that the session reports.
 constexpr std::uint16_t WSAEWOULDBLOCK = 10035;
+constexpr std::uint16_t WSAECONNRESET = 10054;
 constexpr std::uint16_t WSAECONNREFUSED = 10061;
 constexpr std::uint16_t WSAHOST_NOT_FOUND = 11001;
 constexpr std::uint16_t WSANO_RECOVERY = 11003;
@@ -69,11 +73,13 @@ std::uint16_t WinsockErrorFromErrno(int error);
 std::pair<std::string, std::string> SplitAddress(std::string_view value);
 std::string JoinAddress(std::string_view address, std::string_view name);
 
-// Splits "host:port" (or "1.2.3.4:port") into its host and port. A value
-// without a valid port after its last ":" is a host alone (port 0).
+// Splits "host:port", "1.2.3.4:port" or "[2001:db8::1]:port" into its host
+// (without brackets) and port; port 0 when none is named. A bare IPv6
+// address is a host alone. A port that is not 1 to 65535 raises EMailError.
 std::pair<std::string, std::uint16_t> SplitServer(std::string_view server);
 
 class QTimer;
+class TTls;
 class QSocketNotifier;
 class QHostInfo;
 
@@ -101,7 +107,8 @@ public:
     virtual void Open();
     virtual int Close();
 
-    // Connects the socket made by Open to the resolved address and port.
+    // Connects the socket made by Open to the resolved addresses, in turn,
+    // and the port.
     void Connect();
 
     // Facts of the running session, for hosts and tests.
@@ -110,6 +117,8 @@ public:
     // Host look-ups started over the object's life.
     int HostLookupCount() const { return FHostLookupCount; }
     bool Connected() const { return FSocket >= 0 && FConnected; }
+    // Every address the look-up found (AAAA and A), tried in this order.
+    const std::vector<QHostAddress>& Addresses() const { return FAddresses; }
 
 protected:
     void ResolveHost();
@@ -128,6 +137,28 @@ protected:
     void RaiseIfWaitFailed() const;
     // Processes the pending events once, without waiting.
     static void ProcessMessages();
+    // The port when Server names none: the service's entry, or `fallback`.
+    virtual std::pair<std::string, std::uint16_t> ServiceAndFallback() const { return {FService, FDefaultPort}; }
+
+    // ---- moving bytes, in the clear or through TLS ----
+    enum TIo { ioDone, ioWantRead, ioWantWrite, ioClosed, ioFailed };
+    // One non-blocking send or receive of at most `count` bytes; `done`
+    // receives how many moved. ioFailed leaves its text and number in
+    // FIoError / FIoErrorNumber.
+    TIo SendSome(const char* data, std::size_t count, std::size_t& done);
+    TIo ReceiveSome(char* data, std::size_t count, std::size_t& done);
+    // Sleeps in the event loop until the socket is ready as `want` asks,
+    // or Cancel or the countdown ends the wait.
+    void WaitForSocket(TIo want);
+    // Runs the TLS handshake on the connected socket under one countdown;
+    // Cancel and the countdown close the socket. A failed handshake raises
+    // EMailError. The certificate is not judged here (see TTls::Problem).
+    void StartTls(const std::string& caFile);
+    // The local end as an address literal (RFC 5321 4.1.3): "[192.0.2.1]"
+    // or "[IPv6:2001:db8::1]".
+    std::string LocalAddressLiteral() const;
+    // The host as Server names it, without brackets or port.
+    std::string HostName() const { return SplitServer(FServer).first; }
     // Asks for one "data to read" event (FCanRead) / one "writable" event
     // (FCanWrite); each notifier fires once and is then disarmed, so a
     // waiting loop never spins on data that it does not read yet.
@@ -156,6 +187,12 @@ protected:
     bool FSocketError = false;
     std::uint16_t FErrorCode = 0;
     std::string FService;
+    std::unique_ptr<TTls> FTls;
+    std::string FIoError;
+    std::uint16_t FIoErrorNumber = 0;
+    // Bytes moved either way over the session's life: a wait that sees
+    // them grow, or the kernel's send queue shrink, starts its count again.
+    std::uint64_t FTransferred = 0;
 
 private:
     void HostResolved(const QHostInfo& info);
@@ -163,10 +200,23 @@ private:
     void SocketWritable();
     void AbortHostLookup();
     void DropNotifiers();
+    void MakeNotifiers();
+    // 0 when connected to `address`; otherwise the WinSock number of why not.
+    std::uint16_t ConnectTo(const QHostAddress& address);
+    void CreateSocketFor(const QHostAddress& address);
+    // Whether the session moved since the last look: bytes transferred, or
+    // bytes that the kernel's send queue (SIOCOUTQ) handed to the server.
+    bool MadeProgress();
+    long SendQueue() const;
+    void LookUpHost(const std::string& host);
+    TIo ErrnoResult(TIo wouldBlock);
+    TIo TlsResult(int result, std::size_t done);
 
     QSocketNotifier* FReadNotifier = nullptr;
     QSocketNotifier* FWriteNotifier = nullptr;
     bool FLookupPending = false;
-    std::uint32_t FResolvedAddress = 0;
+    std::vector<QHostAddress> FAddresses;
+    std::uint64_t FSeenTransferred = 0;
+    long FSeenQueue = -1;
     int FHostLookupCount = 0;
 };

@@ -1,7 +1,9 @@
-// The SMTP dialogue (RFC 821 subset): greeting, HELO, MAIL FROM, RCPT TO,
-// DATA, the message, ".", QUIT. Composition of the message is compose.cpp.
+// The SMTP dialogue (RFC 5321): greeting, EHLO, MAIL FROM, RCPT TO, DATA,
+// the message, ".", QUIT. TLS and AUTH are submission.cpp; composition of
+// the message is compose.cpp.
 #include "smtp.h"
 
+#include "auth.h"
 #include "msgbox.h"
 
 #include <array>
@@ -14,34 +16,11 @@ namespace {
 // Without a status handler, each status change lets the window catch up
 // on this many rounds of pending events instead.
 constexpr int StatusPumpRounds = 50;
-// The reply buffer: enough for any SMTP reply line (RFC 821 allows 512
-// characters) and a few continuation lines.
-constexpr std::size_t ReplyBufferSize = 1024;
-// A reply line shorter than this cannot hold a code and a separator that
-// says whether more lines follow ("250-" / "250 " plus text).
-constexpr std::size_t MinExaminedReplyLine = 5;
-
-// Splits `text` at CR, LF or CR LF; a final line end makes no empty line.
-void SplitReplyLines(std::string_view text, TStrings& lines)
-{
-    lines.Clear();
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n')
-            continue;
-        lines.Add(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines.Add(text.substr(start));
-}
-
-bool IsWouldBlock(int error)
-{
-    return error == EAGAIN || error == EWOULDBLOCK;
-}
+// One receive: a whole reply of any usual size in one call.
+constexpr std::size_t ReceiveChunkBytes = 4096;
+// A reply may have any number of lines (long banners, long capability
+// lists), but a server that never ends one must not fill the memory.
+constexpr std::size_t MaxReplyBytes = 64 * 1024;
 
 } // namespace
 
@@ -110,6 +89,9 @@ void TSMTP::Reset()
     FSpool.Clear();
     FHasAttachments = false;
     FTransferFailed = false;
+    FInput.clear();
+    FCapabilities = {};
+    FEncrypted = false;
 }
 
 void TSMTP::Open()
@@ -123,15 +105,21 @@ void TSMTP::Login()
 {
     Connect();
     SetStatus(msLoggingIn);
+    if (FSecurity == secTLS)
+        EstablishTls();
     ReadReply();
-    if (!FUseDomainAddress) {
-        SendCommand("HELO");
-        return;
+    const std::string name = GreetingName();
+    Hello(name);
+    if (WantsStartTls()) {
+        SendCommand("STARTTLS");
+        // RFC 3207 6: whatever came before the handshake may have been
+        // injected by a man in the middle; none of it is read as a reply.
+        FInput.clear();
+        EstablishTls();
+        Hello(name);   // and the earlier capabilities are forgotten
     }
-    const std::string address = SplitAddress(FFrom).first;
-    CheckAddresses(true);
-    const auto at = address.find('@');
-    SendCommand("HELO " + (at == std::string::npos ? std::string() : address.substr(at + 1)));
+    if (!FUser.empty())
+        Authenticate();
 }
 
 void TSMTP::Transmit()
@@ -140,8 +128,11 @@ void TSMTP::Transmit()
     EncodeBody();
     EncodeAttachments();
     SetStatus(msSendingCommands);
+    const std::uint64_t size = EstimatedSize();
+    CheckSize(size);
+    const std::string sizeParameter = FCapabilities.SizeExtension ? " SIZE=" + std::to_string(size) : "";
     if (const std::string from = SplitAddress(FFrom).first; !from.empty())
-        SendCommand("MAIL FROM:<" + from + ">");
+        SendCommand("MAIL FROM:<" + from + ">" + sizeParameter);
     SendCommand("RCPT TO:<" + SplitAddress(FRecipient).first + ">");
     for (const TStrings* list : {&FCC, &FBCC})
         for (std::string_view value : *list)
@@ -157,7 +148,18 @@ void TSMTP::Logout()
 {
     ProcessMessages();
     SetStatus(msLoggingOut);
-    SendCommand("QUIT");
+    // The messages are delivered once the server took them: a QUIT that
+    // goes unanswered or a close without 221 is noted, not a failure, so
+    // that nobody sends the same mail twice.
+    const bool failed = FTransferFailed;
+    try {
+        SendCommand("QUIT");
+    } catch (const ECanceledError&) {
+        throw;
+    } catch (const std::exception& e) {
+        FSessionLog.Add(std::string("QUIT was not answered: ") + e.what());
+        FTransferFailed = failed;
+    }
     if (FShowResult) {
         if (FTransferFailed)
             MessageDlg(TMsgKind::Warning, "Transfer not completed.");
@@ -189,13 +191,19 @@ void TSMTP::SendLine(std::string_view line)
     SendData(data);
 }
 
+void TSMTP::SendMasked(std::string_view line, std::string_view shown)
+{
+    FSessionLog.Add(shown);
+    SendData(std::string(line) + "\r\n");
+}
+
 void TSMTP::SendData(std::string_view bytes)
 {
     if (FSocket < 0) {
         // Closed by an earlier Cancel or time-out of this session.
         if (FCanceled)
             throw ECanceledError();
-        throw ESocketError(WinsockErrorText(WinsockErrorFromErrno(ENOTCONN)));
+        throw ESocketError(WinsockErrorText(WinsockErrorFromErrno(ENOTCONN)), WinsockErrorFromErrno(ENOTCONN));
     }
     StartTimeOut();
     std::size_t sent = 0;
@@ -203,22 +211,19 @@ void TSMTP::SendData(std::string_view bytes)
     while (sent < bytes.size() && (first || (!FTimedOut && !FCanceled))) {
         first = false;
         ProcessMessages();
-        const ssize_t n = ::send(FSocket, bytes.data() + sent, bytes.size() - sent,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n >= 0) {
-            sent += std::size_t(n);
+        std::size_t n = 0;
+        const TIo io = SendSome(bytes.data() + sent, bytes.size() - sent, n);
+        sent += n;
+        if (io == ioDone)
             continue;
-        }
-        if (!IsWouldBlock(errno)) {
-            const int error = errno;
+        if (io == ioFailed || io == ioClosed) {
             StopTimeOut();
             FTransferFailed = true;
-            throw ESocketError(WinsockErrorText(WinsockErrorFromErrno(error)));
+            RaiseSendFailure(io == ioClosed);
         }
         // The socket's buffer is full: sleep in the event loop until the
         // server has taken some of it.
-        ArmWrite();
-        WaitUntil([this] { return FCanWrite || FTimedOut || FCanceled; });
+        WaitForSocket(io);
     }
     StopTimeOut();
     if (FTimedOut || FCanceled) {
@@ -229,85 +234,92 @@ void TSMTP::SendData(std::string_view bytes)
     }
 }
 
-// ---- replies -----------------------------------------------------------------
-
-void TSMTP::CheckReply(std::string_view line)
+void TSMTP::RaiseSendFailure(bool closed)
 {
-    if (line.starts_with('2') || line.starts_with("354"))
-        return;
-    FTransferFailed = true;
-    throw EMailError(std::string(line.size() > 3 ? line.substr(3) : std::string_view()));
+    const std::string error = closed ? "Connection closed by server" : FIoError;
+    const std::uint16_t number = closed ? WSAECONNRESET : FIoErrorNumber;
+    std::array<char, 4096> buffer;
+    std::size_t n = 0;
+    while (FInput.size() < MaxReplyBytes && ReceiveSome(buffer.data(), buffer.size(), n) == ioDone)
+        FInput.append(buffer.data(), n);
+    const TReplyScan scan = ParseReply(FInput);
+    if (scan.State == TReplyState::Complete)
+        throw EMailError(scan.Reply.Text(), scan.Reply.Code);
+    throw ESocketError(error, number);
 }
 
-void TSMTP::ReadReply()
+// ---- replies -----------------------------------------------------------------
+
+void TSMTP::CheckReply(const TReply& reply)
+{
+    const int code = reply.Code;
+    if ((code >= 200 && code < 300) || code == 354)
+        return;
+    FTransferFailed = true;
+    const std::string text = reply.Text();
+    const std::string hint = RefusalHint(code, text);
+    throw EMailError(hint.empty() ? text : text + "\n" + hint, code);
+}
+
+void TSMTP::LogReply(const TReply& reply)
+{
+    for (const std::string& line : reply.Lines)
+        FSessionLog.Add(line);
+}
+
+TReply TSMTP::ReadReply()
+{
+    TReply reply = ReceiveReply();
+    CheckReply(reply);
+    LogReply(reply);
+    return reply;
+}
+
+TReply TSMTP::ReceiveReply()
 {
     StartTimeOut();
-    WaitUntil([this] { return FCanRead || FCanceled || FTimedOut || FSocketError; });
-    StopTimeOut();
-    RaiseIfWaitFailed();
-
-    StartTimeOut();
-    FCanRead = false;
-    ArmRead();
-    std::array<char, ReplyBufferSize> buffer{};
-    std::size_t received = 0;
-    TStrings lines;
-    bool complete = false;
+    std::array<char, ReceiveChunkBytes> buffer;
+    bool partial = false;   // some of this reply arrived before the wait ended
     try {
-        while (!complete && !FCanceled && !FTimedOut) {
-            ProcessMessages();
-            const ssize_t n = ::recv(FSocket, buffer.data() + received, buffer.size() - received, MSG_DONTWAIT);
-            if (n < 0 && !IsWouldBlock(errno)) {
+        for (;;) {
+            if (FCanceled) {
+                Close();
+                throw ECanceledError();
+            }
+            TReplyScan scan = ParseReply(FInput);
+            if (scan.State == TReplyState::Complete) {
+                FInput.erase(0, scan.Consumed);
+                StopTimeOut();
+                return std::move(scan.Reply);
+            }
+            if (scan.State == TReplyState::Malformed) {
                 FTransferFailed = true;
-                throw ESocketError(WinsockErrorText(WinsockErrorFromErrno(errno)));
+                throw EMailError("The server's reply is not SMTP: \"" + scan.Reply.Lines.front() + "\"");
             }
-            if (n == 0) {
+            if (FInput.size() > MaxReplyBytes) {
                 FTransferFailed = true;
-                throw ESocketError("Connection closed by server");
+                throw EMailError("Server reply is longer than " + std::to_string(MaxReplyBytes) + " bytes");
             }
-            if (n < 0) {
-                WaitUntil([this] { return FCanRead || FCanceled || FTimedOut; });
-                FCanRead = false;
-                ArmRead();
-                continue;
+            if (FTimedOut) {
+                FTransferFailed = FTransferFailed || partial;
+                throw ETimedOutError();
             }
-            received += std::size_t(n);
-            // The text ends at the first zero byte, as a C string would.
-            const std::string_view text(buffer.data(), strnlen(buffer.data(), received));
-            if (!text.empty() && text.back() == '\n') {
-                SplitReplyLines(text, lines);
-                const std::string_view last = lines.Empty() ? std::string_view() : lines.Last();
-                if (last.size() >= MinExaminedReplyLine) {
-                    complete = last[3] != '-';
-                    CheckReply(last);
-                }
-            }
-            if (!complete && received == buffer.size()) {
-                // Nothing can follow in the buffer: refuse rather than read past it.
+            std::size_t n = 0;
+            const TIo io = ReceiveSome(buffer.data(), buffer.size(), n);
+            if (io == ioDone) {
+                FInput.append(buffer.data(), n);
+                partial = true;
+            } else if (io == ioClosed || io == ioFailed) {
                 FTransferFailed = true;
-                throw EMailError("Server reply is longer than 1024 bytes");
+                if (io == ioClosed)
+                    throw ESocketError("Connection closed by server", WSAECONNRESET);
+                throw ESocketError(FIoError, FIoErrorNumber);
+            } else {
+                WaitForSocket(io);
             }
-        }
-        if (complete) {
-            // The read event of the data just taken must not end the first
-            // wait of the next reply: only data that arrives after it may.
-            FCanRead = false;
-            ArmRead();
-        }
-        for (std::string_view line : lines)
-            FSessionLog.Add(line);
-        ProcessMessages();
-        if (FTimedOut) {
-            FTransferFailed = true;
-            throw ETimedOutError();
-        }
-        if (FCanceled) {
-            Close();
-            throw ECanceledError();
         }
     } catch (...) {
         StopTimeOut();
         throw;
     }
-    StopTimeOut();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "mailbase.h"
+#include "reply.h"
 #include "spool.h"
 #include "streams.h"
 #include "tstrings.h"
@@ -53,6 +54,7 @@ struct TCapabilities {
     bool Pipelining = false;
     std::vector<std::string> AuthMechanisms;
     std::uint64_t Size = 0;    // RFC 1870 limit; 0 = none announced
+    bool SizeExtension = false; // SIZE announced, with or without a limit
 };
 
 class TSMTP : public TMailBase {
@@ -175,11 +177,44 @@ protected:
 
     // ---- the dialogue ----
     void SendLine(std::string_view line);
+    // Sends `line` and logs `shown` in its place (a secret masked).
+    void SendMasked(std::string_view line, std::string_view shown);
     // Writes `bytes` as they are, under one TimeOut (lines already ended).
     void SendData(std::string_view bytes);
-    void ReadReply();
-    void CheckReply(std::string_view line);
-    void SendCommand(const std::string& line) { SendLine(line); ReadReply(); }
+    // Reads one reply, refuses it by CheckReply, logs it.
+    TReply ReadReply();
+    // Reads one reply whatever its code; the caller checks and logs it.
+    TReply ReceiveReply();
+    void CheckReply(const TReply& reply);
+    void LogReply(const TReply& reply);
+    TReply SendCommand(const std::string& line)
+    {
+        SendLine(line);
+        return ReadReply();
+    }
+    // A send that failed: the reply that the server left before it went
+    // (a 421 before closing) when there is one, else the socket's error.
+    [[noreturn]] void RaiseSendFailure(bool closed);
+
+    // ---- submission (submission.cpp) ----
+    std::pair<std::string, std::uint16_t> ServiceAndFallback() const override;
+    // EHLO, or HELO when the server does not know EHLO (500, 502).
+    void Hello(const std::string& name);
+    std::string GreetingName() const;
+    bool WantsStartTls() const;
+    // The handshake and the judgement of the server's certificate.
+    void EstablishTls();
+    void JudgeCertificate(const std::string& problem);
+    std::string ServerKey() const;   // "host:port", IPv6 in brackets
+    void Authenticate();
+    TReply RunMechanism(TAuthMethod method, const std::string& secret);
+    std::string Secret();
+    std::string RunPasswordCommand();
+    // RFC 1870: the message's size, from the text and the spooled blocks.
+    std::uint64_t EstimatedSize() const;
+    void CheckSize(std::uint64_t size);
+    // Bytes received but not yet taken by a reply.
+    std::string FInput;
 
     // ---- composition ----
     // Refuses an address that would inject commands (all, or the sender only).

@@ -2,7 +2,7 @@
 # Installs, with apt-get, what building and testing Tessaly needs and is not
 # on the machine yet (Debian 12, as root). Pass extra package names to add.
 set -euo pipefail
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libssl-dev openssl libgtest-dev libgmock-dev
           python3 python3-aiosmtpd sharutils fonts-dejavu-core media-types "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,199 @@
+#include "tls.h"
+
+#include "mailbase.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+// Older protocol versions are broken (RFC 8996).
+constexpr int MinimumVersion = TLS1_2_VERSION;
+
+std::string OpenSSLError()
+{
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0)
+        return {};
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    return text;
+}
+
+bool IsAddressLiteral(const std::string& host)
+{
+    unsigned char buffer[16];
+    return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+} // namespace
+
+TTls::TTls(int socket, const std::string& host, const std::string& caFile)
+{
+    FContext = SSL_CTX_new(TLS_client_method());
+    // A constructor that throws gets no destructor: free what was made.
+    auto fail = [this](const std::string& message) {
+        SSL_free(FSsl);
+        SSL_CTX_free(FContext);
+        throw EMailError(message + OpenSSLError());
+    };
+    if (!FContext)
+        fail("TLS cannot be set up: ");
+    SSL_CTX_set_min_proto_version(FContext, MinimumVersion);
+    SSL_CTX_set_default_verify_paths(FContext);
+    if (!caFile.empty() && SSL_CTX_load_verify_locations(FContext, caFile.c_str(), nullptr) != 1)
+        fail("The CA file " + caFile + " cannot be read: ");
+    FSsl = SSL_new(FContext);
+    if (!FSsl || SSL_set_fd(FSsl, socket) != 1)
+        fail("TLS cannot be set up: ");
+    // Verification runs in full, but the handshake goes on whatever it finds:
+    // the caller decides (trusted fingerprint, opportunistic TLS) before it
+    // sends anything.
+    SSL_set_verify(FSsl, SSL_VERIFY_NONE, nullptr);
+    SSL_set_mode(FSsl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    X509_VERIFY_PARAM* param = SSL_get0_param(FSsl);
+    if (IsAddressLiteral(host)) {
+        X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
+    } else {
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        X509_VERIFY_PARAM_set1_host(param, host.c_str(), 0);
+        SSL_set_tlsext_host_name(FSsl, host.c_str());
+    }
+    SSL_set_connect_state(FSsl);
+}
+
+TTls::~TTls()
+{
+    SSL_free(FSsl);
+    SSL_CTX_free(FContext);
+}
+
+TTls::TResult TTls::Result(int ret)
+{
+    if (ret > 0)
+        return Done;
+    const int error = SSL_get_error(FSsl, ret);
+    switch (error) {
+    case SSL_ERROR_WANT_READ: return WantRead;
+    case SSL_ERROR_WANT_WRITE: return WantWrite;
+    case SSL_ERROR_ZERO_RETURN: return Closed;
+    case SSL_ERROR_SYSCALL:
+        FError = errno ? WinsockErrorText(WinsockErrorFromErrno(errno)) : OpenSSLError();
+        ERR_clear_error();
+        return FError.empty() ? Closed : Failed;
+    default:
+        FError = OpenSSLError();
+        return Failed;
+    }
+}
+
+TTls::TResult TTls::Handshake()
+{
+    ERR_clear_error();
+    errno = 0;
+    return Result(SSL_connect(FSsl));
+}
+
+TTls::TResult TTls::Write(const char* data, std::size_t count, std::size_t& done)
+{
+    ERR_clear_error();
+    errno = 0;
+    const TResult result = Result(SSL_write_ex(FSsl, data, count, &done) == 1 ? 1 : 0);
+    if (result != Done)
+        done = 0;
+    return result;
+}
+
+TTls::TResult TTls::Read(char* data, std::size_t count, std::size_t& done)
+{
+    ERR_clear_error();
+    errno = 0;
+    const TResult result = Result(SSL_read_ex(FSsl, data, count, &done) == 1 ? 1 : 0);
+    if (result != Done)
+        done = 0;
+    return result;
+}
+
+void TTls::Shutdown()
+{
+    ERR_clear_error();
+    SSL_shutdown(FSsl);
+    ERR_clear_error();
+}
+
+std::string TTls::Problem() const
+{
+    const long result = SSL_get_verify_result(FSsl);
+    switch (result) {
+    case X509_V_OK: return SSL_get0_peer_certificate(FSsl) ? std::string() : "no certificate";
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: return "unknown issuer";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: return "name mismatch";
+    case X509_V_ERR_CERT_HAS_EXPIRED: return "expired";
+    case X509_V_ERR_CERT_NOT_YET_VALID: return "not yet valid";
+    default: return X509_verify_cert_error_string(result);
+    }
+}
+
+std::string TTls::Fingerprint() const
+{
+    const X509* cert = SSL_get0_peer_certificate(FSsl);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!cert || X509_digest(cert, EVP_sha256(), digest, &length) != 1)
+        return {};
+    static const char hex[] = "0123456789ABCDEF";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        if (i)
+            text += ':';
+        text += hex[digest[i] >> 4];
+        text += hex[digest[i] & 15];
+    }
+    return text;
+}
+
+std::string TTls::Description() const
+{
+    return std::string(SSL_get_version(FSsl)) + " " + SSL_get_cipher_name(FSsl);
+}
+
+namespace {
+
+std::string HexDigits(std::string_view text)
+{
+    std::string digits;
+    for (char c : text)
+        if (c != ':')
+            digits += char(std::toupper(static_cast<unsigned char>(c)));
+    return digits;
+}
+
+} // namespace
+
+bool IsTrustedCertificate(std::string_view list, std::string_view key, std::string_view fingerprint)
+{
+    const std::string wanted = HexDigits(fingerprint);
+    std::size_t start = 0;
+    while ((start = list.find_first_not_of(' ', start)) != std::string_view::npos) {
+        const std::size_t end = std::min(list.find(' ', start), list.size());
+        const std::string_view entry = list.substr(start, end - start);
+        const auto equals = entry.rfind('=');
+        if (equals != std::string_view::npos && entry.substr(0, equals) == key && !wanted.empty()
+            && HexDigits(entry.substr(equals + 1)) == wanted)
+            return true;
+        start = end;
+    }
+    return false;
+}

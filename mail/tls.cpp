@@ -89,6 +89,11 @@ TTls::TResult TTls::Result(int ret)
         ERR_clear_error();
         return FError.empty() ? Closed : Failed;
     default:
+        // OpenSSL 3 reports a peer that closed without close_notify this way.
+        if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+            ERR_clear_error();
+            return Closed;
+        }
         FError = OpenSSLError();
         return Failed;
     }

@@ -1,0 +1,241 @@
+// Submission against Debian's aiosmtpd: STARTTLS and implicit TLS with a
+// test CA and certificates made here with the openssl tool, the judgement
+// of certificates, AUTH, SIZE; and the TLS handshake's own waits against
+// the scripted server.
+#include "smtp_session.h"
+
+#include <QProcess>
+#include <QTimer>
+
+#include <cstdlib>
+
+namespace {
+
+// A CA, a certificate for localhost (DNS name and both loopback
+// addresses) that it signs, one for another name, and a self-signed one.
+struct TTestPki {
+    QTemporaryDir Dir;
+    std::string Path(const char* name) const { return Dir.filePath(name).toStdString(); }
+    std::string SelfFingerprint;
+    bool Ok = false;
+
+    TTestPki()
+    {
+        const std::string d = Dir.path().toStdString();
+        const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2";
+        auto sign = [&](const std::string& name, const std::string& san) {
+            return "openssl req" + ec + " -keyout " + d + "/" + name + ".key -out " + d + "/" + name
+                   + ".csr -subj /CN=" + name + " && printf 'subjectAltName=" + san + "' > " + d + "/" + name
+                   + ".ext && openssl x509 -req -in " + d + "/" + name + ".csr -CA " + d + "/ca.pem -CAkey " + d
+                   + "/ca.key -CAcreateserial -days 2 -extfile " + d + "/" + name + ".ext -out " + d + "/" + name
+                   + ".pem";
+        };
+        const std::string script =
+            "set -e; exec 2>/dev/null; openssl req -x509" + ec + " -keyout " + d + "/ca.key -out " + d
+            + "/ca.pem -subj '/CN=Tessaly Test CA'; " + sign("localhost", "DNS:localhost,IP:127.0.0.1,IP:::1") + "; "
+            + sign("other.test", "DNS:other.test") + "; openssl req -x509" + ec + " -keyout " + d
+            + "/self.key -out " + d + "/self.pem -subj /CN=localhost -addext subjectAltName=DNS:localhost; "
+            + "openssl x509 -in " + d + "/self.pem -noout -fingerprint -sha256 | cut -d= -f2 > " + d + "/self.fp";
+        Ok = std::system(("/bin/sh -c \"" + script + "\"").c_str()) == 0;
+        std::ifstream(d + "/self.fp") >> SelfFingerprint;
+    }
+};
+
+// tls_smtp_server.py with `args`; stopped by the destructor.
+class TTlsServer {
+public:
+    explicit TTlsServer(const QStringList& args)
+    {
+        FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        FProcess.start("/usr/bin/python3",
+                       QStringList{TESSALY_SOURCE_DIR "/tests/mail/tls_smtp_server.py", FFolder.path()} + args);
+        while (FProcess.waitForStarted(20000) && !FProcess.canReadLine() && FProcess.waitForReadyRead(20000)) {
+        }
+        const QByteArray line = FProcess.readLine().trimmed();
+        Port = line.startsWith("PORT ") ? std::uint16_t(line.mid(5).toUInt()) : 0;
+    }
+    ~TTlsServer()
+    {
+        FProcess.closeWriteChannel();
+        if (!FProcess.waitForFinished(20000))
+            FProcess.kill();
+        FProcess.waitForFinished();
+    }
+    std::string Events() const
+    {
+        std::ifstream file(FFolder.filePath("events").toStdString());
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+    std::uint16_t Port = 0;
+
+private:
+    QTemporaryDir FFolder;
+    QProcess FProcess;
+};
+
+TTestPki* Pki = nullptr;
+
+struct TlsCase {
+    const char* Name;
+    QStringList Server;                                      // after mode and certificate
+    std::function<void(TSMTP&, std::uint16_t port)> Setup;   // on top of STARTTLS, the test CA, no user
+    std::string Outcome;                                     // "ok", or a part of the failure
+    std::string Events;                                      // what the server saw
+    std::string LogLine = {};                                // a line the session log must hold
+};
+
+class TlsTest : public SMTPSessionTest, public ::testing::WithParamInterface<TlsCase> {
+public:
+    static void SetUpTestSuite() { Pki = new TTestPki; }
+    static void TearDownTestSuite() { delete Pki; }
+};
+
+TEST_P(TlsTest, DeliversOrStopsBeforeAnythingLeaks)
+{
+    const TlsCase& c = GetParam();
+    ASSERT_TRUE(Pki->Ok) << "openssl could not make the test certificates";
+    QStringList args = c.Server;
+    for (QString& arg : args)
+        arg.replace("PKI/", Pki->Dir.path() + "/");
+    TTlsServer server(args);
+    ASSERT_NE(server.Port, 0);
+    Smtp->SetServer("localhost:" + std::to_string(server.Port));
+    Smtp->SetFrom("me@example.org");
+    Smtp->SetRecipient("you@example.net");
+    Smtp->SetBody(TStrings{"Hello over TLS."});
+    Smtp->SetSecurity(secSTARTTLS);
+    Smtp->SetCAFile(Pki->Path("ca.pem"));
+    c.Setup(*Smtp, server.Port);
+    const std::string outcome = Session();
+    EXPECT_NE(outcome.find(c.Outcome), outcome.npos) << outcome << "\n" << Smtp->SessionLog().Text();
+    EXPECT_EQ(server.Events(), c.Events);
+    const auto& log = Smtp->SessionLog();
+    if (!c.LogLine.empty()) {
+        EXPECT_NE(std::find(log.begin(), log.end(), c.LogLine), log.end()) << c.LogLine;
+    }
+    for (std::string_view line : log)   // the secrets never reach the log
+        EXPECT_TRUE(line.find("secret") == line.npos && line.find("AGFsaWNl") == line.npos) << line;
+}
+
+auto Login(TAuthMethod method, const char* secret = "secret", TSecurity security = secSTARTTLS)
+{
+    return [=](TSMTP& smtp, std::uint16_t) {
+        smtp.SetSecurity(security);
+        smtp.SetUser("alice");
+        smtp.SetAuthMethod(method);
+        smtp.OnPassword = [secret] { return std::optional<std::string>(secret); };
+    };
+}
+auto Settings(std::function<void(TSMTP&)> change)
+{
+    return [=](TSMTP& smtp, std::uint16_t) { change(smtp); };
+}
+
+const QStringList StartTls = {"mode=starttls", "cert=PKI/localhost.pem", "key=PKI/localhost.key"};
+const QStringList StartTlsAuth = StartTls + QStringList{"auth=1"};
+const QStringList SelfSigned = {"mode=starttls", "cert=PKI/self.pem", "key=PKI/self.key"};
+const std::string Sent = "MAIL SIZE\nDATA\n";
+const std::string Mismatch = "is not trusted: name mismatch. Its SHA-256 fingerprint is ";
+const std::string UnknownIssuer = "is not trusted: unknown issuer. Its SHA-256 fingerprint is ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TlsTest,
+    ::testing::Values(
+        TlsCase{"StartTlsAuthPlain", StartTlsAuth, Login(amAuto), "ok", "AUTH PLAIN\n" + Sent, "AUTH PLAIN ****"},
+        TlsCase{"StartTlsAuthLogin", StartTlsAuth, Login(amLOGIN), "ok", "AUTH LOGIN\n" + Sent, "****"},
+        TlsCase{"StartTlsXOAuth2", StartTlsAuth, Login(amXOAUTH2, "good-token"), "ok", "AUTH XOAUTH2\n" + Sent,
+                "AUTH XOAUTH2 ****"},
+        TlsCase{"RefusedTokenShowsTheServersText", StartTlsAuth, Login(amXOAUTH2, "old-token"),
+                "EAuthError: Authentication refused: 535 5.7.8 Username and Password not accepted", "AUTH XOAUTH2\n"},
+        TlsCase{"WrongPasswordShowsThe535Text", StartTlsAuth, Login(amPLAIN, "wrong"),
+                "EAuthError: Authentication refused: 535 5.7.8 Authentication credentials invalid", "AUTH PLAIN\n"},
+        TlsCase{"PasswordFromACommand", StartTlsAuth,
+                Settings([](TSMTP& smtp) {
+                    smtp.SetUser("alice");
+                    smtp.SetPasswordCommand("printf 'secret\\nsecond line\\n'");
+                }),
+                "ok", "AUTH PLAIN\n" + Sent},
+        TlsCase{"FailingPasswordCommand", StartTlsAuth,
+                Settings([](TSMTP& smtp) {
+                    smtp.SetUser("alice");
+                    smtp.SetPasswordCommand("echo locked >&2; exit 3");
+                }),
+                "EMailError: The password command failed (exit status 3): locked", ""},
+        TlsCase{"ImplicitTls", {"mode=tls", "cert=PKI/localhost.pem", "key=PKI/localhost.key", "auth=1"},
+                Login(amAuto, "secret", secTLS), "ok", "AUTH PLAIN\n" + Sent},
+        TlsCase{"ServerOnIPv6Loopback", StartTls + QStringList{"host=::1"},
+                [](TSMTP& smtp, std::uint16_t port) { smtp.SetServer("[::1]:" + std::to_string(port)); }, "ok", Sent,
+                "250 OK"},
+        TlsCase{"HostNameNotInTheCertificate", {"mode=starttls", "cert=PKI/other.test.pem", "key=PKI/other.test.key"},
+                Settings([](TSMTP&) {}), Mismatch, ""},
+        TlsCase{"UnknownIssuer", SelfSigned, Settings([](TSMTP& smtp) { smtp.SetCAFile(""); }), UnknownIssuer, ""},
+        TlsCase{"UnknownIssuerTrustedByFingerprint", SelfSigned,
+                [](TSMTP& smtp, std::uint16_t port) {
+                    smtp.SetTrustedCertificates("localhost:" + std::to_string(port) + "=" + Pki->SelfFingerprint);
+                },
+                "ok", Sent},
+        TlsCase{"UnknownIssuerTrustedByTheUser", SelfSigned,
+                Settings([](TSMTP& smtp) {
+                    smtp.OnUntrustedCertificate = [&smtp](const TCertificateInfo& info) {
+                        return info.Problem == "unknown issuer" && info.Fingerprint == Pki->SelfFingerprint
+                               && smtp.TrustedCertificates().empty();
+                    };
+                }),
+                "ok", Sent},
+        // Auto without a login name: encrypted all the same, as opportunistic TLS.
+        TlsCase{"AutoEncryptsWithAnUnverifiedCertificate", SelfSigned,
+                Settings([](TSMTP& smtp) { smtp.SetSecurity(secAuto); }), "ok", Sent,
+                "TLS: certificate not verified (unknown issuer): the session is encrypted, but the server is not "
+                "authenticated"},
+        TlsCase{"StartTlsRequiredButNotOffered", {}, Settings([](TSMTP&) {}),
+                "EMailError: The server localhost does not offer STARTTLS", ""},
+        TlsCase{"NoPasswordOverAPlainConnection", {"auth_clear=1"}, Login(amAuto, "secret", secNone),
+                "EMailError: The connection to localhost is not encrypted, so the password of alice was not sent", ""},
+        TlsCase{"MessageLargerThanTheServerTakes", {"size=100000"},
+                Settings([](TSMTP& smtp) {
+                    smtp.SetSecurity(secAuto);
+                    TStrings body;
+                    for (int i = 0; i < 3000; ++i)
+                        body.Add(std::string(98, 'x'));
+                    smtp.SetBody(body);
+                }),
+                "EMailError: The message is 0.3 MB; localhost accepts at most 0.1 MB", ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- the handshake's own waits, against a server that speaks no TLS --------
+
+struct HandshakeCase {
+    const char* Name;
+    Lines Steps;
+    TSecurity Security;
+    bool Cancel;
+    std::string Outcome;
+};
+class HandshakeTest : public SMTPSessionTest, public ::testing::WithParamInterface<HandshakeCase> {};
+
+TEST_P(HandshakeTest, EndsWithAClearFailure)
+{
+    const auto& c = GetParam();
+    Serve(c.Steps);
+    Smtp->SetFrom("me@example.org");
+    Smtp->SetSecurity(c.Security);
+    Smtp->SetTimeOut(1);
+    if (c.Cancel)
+        QTimer::singleShot(300, Smtp.get(), [this] { Smtp->Cancel(); });
+    EXPECT_EQ(Session(), c.Outcome);
+    ExpectClientSent(c.Steps);   // and nothing after the handshake began
+}
+
+const Lines UpToStartTls = {"S: 220 fake.test", "C: EHLO example.org", "S: 250-fake.test", "S: 250 STARTTLS",
+                            "C: STARTTLS", "S: 220 go ahead"};
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HandshakeTest,
+    ::testing::Values(HandshakeCase{"ImplicitTlsTimesOut", {}, secTLS, false, "ETimedOutError: Operation timed out"},
+                      HandshakeCase{"StartTlsCanceled", UpToStartTls, secSTARTTLS, true,
+                                    "ECanceledError: Operation has been canceled"},
+                      HandshakeCase{"ServerClosesDuringTheHandshake", Join({UpToStartTls, {"X:"}}), secAuto, false,
+                                    "EMailError: The TLS handshake with 127.0.0.1 failed: the server closed the "
+                                    "connection"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace

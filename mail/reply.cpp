@@ -125,6 +125,9 @@ TCapabilities ParseCapabilities(const TReply& reply)
 std::string Megabytes(std::uint64_t bytes)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+    if (bytes < 1000000)
+        std::snprintf(text, sizeof text, "%.1f kB", double(bytes) / 1e3);
+    else
+        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
     return text;
 }

@@ -40,5 +40,5 @@ TReplyScan ParseReply(std::string_view input);
 TCapabilities ParseCapabilities(const TReply& reply);
 
 // "31.2 MB": bytes in decimal megabytes with one decimal, as mail
-// providers state their limits.
+// providers state their limits ("800.0 kB" below a megabyte).
 std::string Megabytes(std::uint64_t bytes);

@@ -199,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
                         body.Add(std::string(98, 'x'));
                     smtp.SetBody(body);
                 }),
-                "EMailError: The message is 0.3 MB; localhost accepts at most 0.1 MB", ""}),
+                "EMailError: The message is 302.0 kB; localhost accepts at most 100.0 kB", ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- the handshake's own waits, against a server that speaks no TLS --------

@@ -41,14 +41,15 @@ struct TTestPki {
     }
 };
 
-// tls_smtp_server.py with `args`; stopped by the destructor.
+// A server script of this folder (tls_smtp_server.py by default) with
+// `args`; stopped by the destructor.
 class TTlsServer {
 public:
-    explicit TTlsServer(const QStringList& args)
+    explicit TTlsServer(const QStringList& args, const char* script = "tls_smtp_server.py")
     {
         FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        FProcess.start("/usr/bin/python3",
-                       QStringList{TESSALY_SOURCE_DIR "/tests/mail/tls_smtp_server.py", FFolder.path()} + args);
+        const QString path = QString(TESSALY_SOURCE_DIR "/tests/mail/") + script;
+        FProcess.start("/usr/bin/python3", QStringList{path, FFolder.path()} + args);
         while (FProcess.waitForStarted(20000) && !FProcess.canReadLine() && FProcess.waitForReadyRead(20000)) {
         }
         const QByteArray line = FProcess.readLine().trimmed();
@@ -237,5 +238,37 @@ INSTANTIATE_TEST_SUITE_P(
                                     "EMailError: The TLS handshake with 127.0.0.1 failed: the server closed the "
                                     "connection"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- time-outs that follow progress -------------------------------------------
+
+struct PaceCase {
+    const char* Name;
+    const char* Mode;   // of slow_reader.py
+    std::string Outcome;
+};
+class PaceTest : public SMTPSessionTest, public ::testing::WithParamInterface<PaceCase> {};
+
+// 1.5 MB through a reader that takes 320 kB/s: every wait, the one after
+// "." included, lasts longer than TimeOut, but the data keeps moving.
+TEST_P(PaceTest, TimesOutOnlyWithoutProgress)
+{
+    TTlsServer server({GetParam().Mode}, "slow_reader.py");
+    ASSERT_NE(server.Port, 0);
+    Smtp->SetServer("127.0.0.1:" + std::to_string(server.Port));
+    Smtp->SetFrom("me@example.org");
+    Smtp->SetRecipient("you@example.net");
+    Smtp->SetTimeOut(1);
+    TStrings body;
+    for (int i = 0; i < 20000; ++i)
+        body.Add(std::string(76, 'p'));
+    Smtp->SetBody(body);
+    EXPECT_EQ(Session(), GetParam().Outcome);
+}
+INSTANTIATE_TEST_SUITE_P(Cases, PaceTest,
+                         ::testing::Values(PaceCase{"SlowButSteadyReader", "slow", "ok"},
+                                           PaceCase{"ReaderThatStops", "stall", "ETimedOutError: Operation timed out"},
+                                           PaceCase{"ResetDuringData", "reset",
+                                                    "ESocketError: Connection reset by peer"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

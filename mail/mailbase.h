@@ -193,6 +193,8 @@ protected:
     // Bytes moved either way over the session's life: a wait that sees
     // them grow, or the kernel's send queue shrink, starts its count again.
     std::uint64_t FTransferred = 0;
+    // Every address of the server, in the order to try them.
+    std::vector<QHostAddress> FAddresses;
 
 private:
     void HostResolved(const QHostInfo& info);
@@ -215,7 +217,6 @@ private:
     QSocketNotifier* FReadNotifier = nullptr;
     QSocketNotifier* FWriteNotifier = nullptr;
     bool FLookupPending = false;
-    std::vector<QHostAddress> FAddresses;
     std::uint64_t FSeenTransferred = 0;
     long FSeenQueue = -1;
     int FHostLookupCount = 0;

@@ -239,6 +239,39 @@ INSTANTIATE_TEST_SUITE_P(
                                     "connection"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// ---- every address of a host, in turn ---------------------------------------
+
+// As if the look-up had found ::1 first, then 127.0.0.1.
+class TTwoAddresses : public TSMTP {
+public:
+    void Open() override
+    {
+        TSMTP::Open();
+        Close();
+        FAddresses = {QHostAddress("::1"), QHostAddress("127.0.0.1")};
+        CreateSocket();
+    }
+};
+
+TEST(Addresses, TheNextIsTriedWhenOneRefuses)
+{
+    TFakeSMTPServer server({"S: 220 fake.test", "C: EHLO [127.0.0.1]", "S: 250 ok", "C: QUIT", "S: 221 bye"});
+    for (const bool listening : {true, false}) {
+        TTwoAddresses smtp;
+        smtp.SetShowResult(false);
+        smtp.SetUseDomainAddress(false);
+        smtp.SetServer("localhost:" + std::to_string(listening ? std::stoi(server.Address().substr(10))
+                                                               : ClosedPort()));
+        EXPECT_EQ(Outcome([&] {
+                      smtp.Open();
+                      smtp.Login();
+                      smtp.Logout();
+                  }),
+                  listening ? "ok" : "ESocketError: Connection refused");
+        smtp.Close();
+    }
+}
+
 // ---- time-outs that follow progress -------------------------------------------
 
 struct PaceCase {

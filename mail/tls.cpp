@@ -9,7 +9,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,6 +29,40 @@ std::string OpenSSLError()
     return text;
 }
 
+// The client context, with the system's trust store (SSL_CERT_FILE and
+// SSL_CERT_DIR honoured) and the CA file, made once per process and CA file:
+// reading some 150 certificates costs tens of milliseconds a session. A CA
+// file changed on disk makes a new one. Returns a reference of its own, or
+// nullptr with `error` set.
+SSL_CTX* SharedContext(const std::string& caFile, std::string& error)
+{
+    static SSL_CTX* cached = nullptr;
+    static std::string cachedKey;
+    struct stat info {};
+    const std::string key = caFile.empty() || ::stat(caFile.c_str(), &info) != 0
+                                ? caFile
+                                : caFile + "@" + std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+    if (cached && key == cachedKey && SSL_CTX_up_ref(cached) == 1)
+        return cached;
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (!context) {
+        error = "TLS cannot be set up: " + OpenSSLError();
+        return nullptr;
+    }
+    SSL_CTX_set_min_proto_version(context, MinimumVersion);
+    SSL_CTX_set_default_verify_paths(context);
+    if (!caFile.empty() && SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1) {
+        error = "The CA file " + caFile + " cannot be read: " + OpenSSLError();
+        SSL_CTX_free(context);
+        return nullptr;
+    }
+    SSL_CTX_free(cached);
+    cached = context;
+    cachedKey = key;
+    SSL_CTX_up_ref(context);
+    return context;
+}
+
 bool IsAddressLiteral(const std::string& host)
 {
     unsigned char buffer[16];
@@ -37,27 +73,24 @@ bool IsAddressLiteral(const std::string& host)
 
 TTls::TTls(int socket, const std::string& host, const std::string& caFile)
 {
-    FContext = SSL_CTX_new(TLS_client_method());
-    // A constructor that throws gets no destructor: free what was made.
-    auto fail = [this](const std::string& message) {
+    std::string error;
+    FContext = SharedContext(caFile, error);
+    if (!FContext)
+        throw EMailError(error);
+    FSsl = SSL_new(FContext);
+    if (!FSsl || SSL_set_fd(FSsl, socket) != 1) {
+        // A constructor that throws gets no destructor: free what was made.
         SSL_free(FSsl);
         SSL_CTX_free(FContext);
-        throw EMailError(message + OpenSSLError());
-    };
-    if (!FContext)
-        fail("TLS cannot be set up: ");
-    SSL_CTX_set_min_proto_version(FContext, MinimumVersion);
-    SSL_CTX_set_default_verify_paths(FContext);
-    if (!caFile.empty() && SSL_CTX_load_verify_locations(FContext, caFile.c_str(), nullptr) != 1)
-        fail("The CA file " + caFile + " cannot be read: ");
-    FSsl = SSL_new(FContext);
-    if (!FSsl || SSL_set_fd(FSsl, socket) != 1)
-        fail("TLS cannot be set up: ");
+        throw EMailError("TLS cannot be set up: " + OpenSSLError());
+    }
     // Verification runs in full, but the handshake goes on whatever it finds:
     // the caller decides (trusted fingerprint, opportunistic TLS) before it
     // sends anything.
     SSL_set_verify(FSsl, SSL_VERIFY_NONE, nullptr);
-    SSL_set_mode(FSsl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // A write that would block is retried with the same bytes (the send loop
+    // keeps them), so whole batches go out in one call.
+    SSL_set_mode(FSsl, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     X509_VERIFY_PARAM* param = SSL_get0_param(FSsl);
     if (IsAddressLiteral(host)) {
         X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sending speed and memory of tessaly-send beside other SMTP senders.
 #
-#   bench/send/run.sh PATH/TO/tessaly-send
+#   bench/send/run.sh PATH/TO/tessaly-send [PATH/TO/bench_send_tls PATH/TO/tls_sink]
 #
 # Installs (apt-get, as root) postfix for its smtp-sink, curl, swaks,
 # mailutils and python3, with debconf preseeded so that no mail system is
@@ -13,10 +13,14 @@
 # our ratios against the targets:
 #   time <= 0.5 x mailutils "mail -A" and <= 2 x "curl -T" (pre-built message),
 #   peak memory <= 1.6 x the attachment size.
+# With bench_send_tls, a TLS row follows: 50 MiB over STARTTLS beside the
+# clear, to one local TLS sink, at most 1.3 x the clear.
 set -euo pipefail
 
 send=${1:?usage: run.sh PATH/TO/tessaly-send}
 send=$(readlink -f "$send")
+tls_bench=${2:-}
+tls_sink=${3:-}
 RUNS=${RUNS:-3}
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -147,3 +151,4 @@ report() {
 
 report big $((50 * 1024)) "$work/big.bin"
 report ten $((10 * 1024)) "${ten[@]}"
+if [ -n "$tls_bench" ]; then "$tls_bench" "$tls_sink" "$RUNS"; fi

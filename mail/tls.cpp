@@ -9,7 +9,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 

@@ -298,7 +298,7 @@ protected:
 // each, QUIT.
 inline TLines SessionScript(int messages, int recipients)
 {
-    TLines script{"S: 220 test.local ESMTP ready", "C: HELO example.com", "S: 250 test.local"};
+    TLines script{"S: 220 test.local ESMTP ready", "C: EHLO example.com", "S: 250 test.local"};
     for (int i = 0; i < messages; ++i) {
         script.insert(script.end(), {"C: MAIL FROM:<sender@example.com>", "S: 250 sender ok"});
         for (int r = 0; r < recipients; ++r)

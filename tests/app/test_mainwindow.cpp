@@ -194,7 +194,7 @@ TEST_F(MainWindowTest, CompactModeSurvivesARestart)
 
 TEST_F(MainWindowTest, EscCancelsOnlyWhileSending)
 {
-    Serve({"S: 220 ready", "C: HELO"});   // the HELO reply never comes
+    Serve({"S: 220 ready", "C: EHLO"});   // the EHLO reply never comes
     Select({"a@example.com"}, {"a@example.com"});
     window->Mailer.SetShowResult(true);
     ShowActive(*window);

@@ -196,7 +196,7 @@ TEST_F(SendMailTest, OneFilePerMessageSendsEachFileInOneSessionWithItsSubject)
             EXPECT_EQ(Sent[i].Body, (TLines{"Hello,", "the files."}));
         }
         EXPECT_EQ(Starting(server, "Subject:"), headers);
-        EXPECT_EQ(Count(server, "HELO") + Count(server, "QUIT"), 2u);
+        EXPECT_EQ(Count(server, "EHLO") + Count(server, "QUIT"), 2u);
         EXPECT_TRUE(seams.DialogClasses.empty());
         ExpectRestored();
     }
@@ -219,7 +219,7 @@ TEST_F(SendMailTest, FailureInTheSecondOfThreeMessagesShowsOneBoxAndSendsNoQuit)
 
     ASSERT_EQ(seams.Boxes.size(), 1u);
     EXPECT_EQ(seams.Boxes[0].Kind, TMsgKind::Error);
-    EXPECT_EQ(seams.Boxes[0].Text, "Mail error (check setup):\r\n mailbox unavailable");
+    EXPECT_EQ(seams.Boxes[0].Text, "Mail error (check setup):\r\n550 mailbox unavailable");
     EXPECT_EQ(Count(server, "MAIL FROM:"), 2u);
     EXPECT_EQ(Count(server, "DATA"), 1u);
     EXPECT_EQ(Count(server, "QUIT"), 0u);
@@ -228,7 +228,7 @@ TEST_F(SendMailTest, FailureInTheSecondOfThreeMessagesShowsOneBoxAndSendsNoQuit)
 
 TEST_F(SendMailTest, RefusedConnectionAndSilentServerEndWithTheirErrorBox)
 {
-    TFakeSMTPServer silent({"S: 220 ready", "C: HELO"});   // then never answers
+    TFakeSMTPServer silent({"S: 220 ready", "C: EHLO"});   // then never answers
     // The socket error ends in the system's own words.
     const std::tuple<std::string, std::string, bool> cases[] = {
         {"127.0.0.1:" + std::to_string(ClosedPort()), "Socket error (check setup and try again):\r\n", false},
@@ -253,7 +253,7 @@ TEST_F(SendMailTest, RefusedConnectionAndSilentServerEndWithTheirErrorBox)
 TEST_F(SendMailTest, CancelDuringTheSessionWithShowResultOffEndsItWithoutABox)
 {
     // With ShowResult on, the Esc test of the main window sees the box.
-    TFakeSMTPServer& server = Serve({"S: 220 ready", "C: HELO"});   // the HELO reply never comes
+    TFakeSMTPServer& server = Serve({"S: 220 ready", "C: EHLO"});   // the EHLO reply never comes
     Select({"a@example.com"}, {"a@example.com"});
     OnStatus = [this](TMailStatus status) {
         if (status == msLoggingIn)

@@ -109,7 +109,7 @@ public:
     // any lines up to ".".
     Lines Dialogue(const Lines& data, int messages = 1) const
     {
-        Lines s = {"S: 220 fake.test", "C: HELO example.org", "S: 250 ok"};
+        Lines s = {"S: 220 fake.test", "C: EHLO example.org", "S: 250 ok"};
         for (int m = 0; m < messages; ++m) {
             s = Join({s, {"C: MAIL FROM:<sender@example.org>", "S: 250 ok", "C: RCPT TO:<rcpt@example.net>", "S: 250 ok",
                           "C: DATA", "S: 354 go ahead"}});
@@ -338,7 +338,7 @@ TEST_P(CancelTest, LeavesTheMessageUnfinished)
     EXPECT_EQ(std::count(Server->Received().begin(), Server->Received().end(), "."), 0);
     if (at == msEncoding) {
         EXPECT_TRUE(Smtp->EncodedAttachments().empty());
-        EXPECT_EQ(Server->Received(), Lines{"HELO example.org"});
+        EXPECT_EQ(Server->Received(), Lines{"EHLO example.org"});
     }
 }
 INSTANTIATE_TEST_SUITE_P(Phases, CancelTest, ::testing::Values(msEncoding, msSendingAttachments));

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cctype>
 #include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 namespace {
@@ -62,6 +63,34 @@ SSL_CTX* SharedContext(const std::string& caFile, std::string& error)
     return context;
 }
 
+// OpenSSL's socket BIO writes with write(), which raises SIGPIPE on a
+// connection that the server reset and so ends the program. This one is the
+// same BIO but sends with MSG_NOSIGNAL: the reset becomes an error to report.
+int SendNoSignal(BIO* bio, const char* data, int size)
+{
+    BIO_clear_retry_flags(bio);
+    const int n = int(::send(int(BIO_get_fd(bio, nullptr)), data, std::size_t(size), MSG_NOSIGNAL));
+    if (n <= 0 && BIO_sock_should_retry(n))
+        BIO_set_retry_write(bio);
+    return n;
+}
+
+const BIO_METHOD* NoSignalSocket()
+{
+    static BIO_METHOD* const method = [] {
+        const BIO_METHOD* socket = BIO_s_socket();
+        BIO_METHOD* m = BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
+        BIO_meth_set_write(m, SendNoSignal);
+        BIO_meth_set_read(m, BIO_meth_get_read(socket));
+        BIO_meth_set_puts(m, BIO_meth_get_puts(socket));
+        BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(socket));
+        BIO_meth_set_create(m, BIO_meth_get_create(socket));
+        BIO_meth_set_destroy(m, BIO_meth_get_destroy(socket));
+        return m;
+    }();
+    return method;
+}
+
 bool IsAddressLiteral(const std::string& host)
 {
     unsigned char buffer[16];
@@ -77,12 +106,16 @@ TTls::TTls(int socket, const std::string& host, const std::string& caFile)
     if (!FContext)
         throw EMailError(error);
     FSsl = SSL_new(FContext);
-    if (!FSsl || SSL_set_fd(FSsl, socket) != 1) {
+    BIO* bio = BIO_new(NoSignalSocket());
+    if (!FSsl || !bio) {
         // A constructor that throws gets no destructor: free what was made.
+        BIO_free(bio);
         SSL_free(FSsl);
         SSL_CTX_free(FContext);
         throw EMailError("TLS cannot be set up: " + OpenSSLError());
     }
+    BIO_set_fd(bio, socket, BIO_NOCLOSE);
+    SSL_set_bio(FSsl, bio, bio);
     // Verification runs in full, but the handshake goes on whatever it finds:
     // the caller decides (trusted fingerprint, opportunistic TLS) before it
     // sends anything.

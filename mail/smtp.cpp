@@ -278,48 +278,56 @@ TReply TSMTP::ReadReply()
 TReply TSMTP::ReceiveReply()
 {
     StartTimeOut();
-    std::array<char, ReceiveChunkBytes> buffer;
     bool partial = false;   // some of this reply arrived before the wait ended
     try {
-        for (;;) {
-            if (FCanceled) {
-                Close();
-                throw ECanceledError();
-            }
-            TReplyScan scan = ParseReply(FInput);
-            if (scan.State == TReplyState::Complete) {
-                FInput.erase(0, scan.Consumed);
-                StopTimeOut();
-                return std::move(scan.Reply);
-            }
-            if (scan.State == TReplyState::Malformed) {
-                FTransferFailed = true;
-                throw EMailError("The server's reply is not SMTP: \"" + scan.Reply.Lines.front() + "\"");
-            }
-            if (FInput.size() > MaxReplyBytes) {
-                FTransferFailed = true;
-                throw EMailError("Server reply is longer than " + std::to_string(MaxReplyBytes) + " bytes");
-            }
-            if (FTimedOut) {
-                FTransferFailed = FTransferFailed || partial;
-                throw ETimedOutError();
-            }
-            std::size_t n = 0;
-            const TIo io = ReceiveSome(buffer.data(), buffer.size(), n);
-            if (io == ioDone) {
-                FInput.append(buffer.data(), n);
-                partial = true;
-            } else if (io == ioClosed || io == ioFailed) {
-                FTransferFailed = true;
-                if (io == ioClosed)
-                    throw ESocketError("Connection closed by server", WSAECONNRESET);
-                throw ESocketError(FIoError, FIoErrorNumber);
-            } else {
-                WaitForSocket(io);
-            }
-        }
+        std::optional<TReply> reply;
+        while (!(reply = TakeReply(partial)))
+            partial = ReceiveMore() || partial;
+        StopTimeOut();
+        return std::move(*reply);
     } catch (...) {
         StopTimeOut();
         throw;
     }
+}
+
+std::optional<TReply> TSMTP::TakeReply(bool partial)
+{
+    if (FCanceled) {
+        Close();
+        throw ECanceledError();
+    }
+    TReplyScan scan = ParseReply(FInput);
+    if (scan.State == TReplyState::Complete) {
+        FInput.erase(0, scan.Consumed);
+        return std::move(scan.Reply);
+    }
+    FTransferFailed = FTransferFailed || scan.State == TReplyState::Malformed || FInput.size() > MaxReplyBytes
+                      || (FTimedOut && partial);
+    if (scan.State == TReplyState::Malformed)
+        throw EMailError("The server's reply is not SMTP: \"" + scan.Reply.Lines.front() + "\"");
+    if (FInput.size() > MaxReplyBytes)
+        throw EMailError("Server reply is longer than " + std::to_string(MaxReplyBytes) + " bytes");
+    if (FTimedOut)
+        throw ETimedOutError();
+    return std::nullopt;
+}
+
+bool TSMTP::ReceiveMore()
+{
+    std::array<char, ReceiveChunkBytes> buffer;
+    std::size_t n = 0;
+    const TIo io = ReceiveSome(buffer.data(), buffer.size(), n);
+    if (io == ioDone) {
+        FInput.append(buffer.data(), n);
+        return true;
+    }
+    if (io == ioClosed || io == ioFailed) {
+        FTransferFailed = true;
+        if (io == ioClosed)
+            throw ESocketError("Connection closed by server", WSAECONNRESET);
+        throw ESocketError(FIoError, FIoErrorNumber);
+    }
+    WaitForSocket(io);
+    return false;
 }

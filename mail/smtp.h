@@ -185,6 +185,11 @@ protected:
     TReply ReadReply();
     // Reads one reply whatever its code; the caller checks and logs it.
     TReply ReceiveReply();
+    // The first reply in the input when it is complete; raises for a
+    // malformed or endless one, for Cancel and for the countdown.
+    std::optional<TReply> TakeReply(bool partial);
+    // One receive into the input, or a wait for the socket (false).
+    bool ReceiveMore();
     void CheckReply(const TReply& reply);
     void LogReply(const TReply& reply);
     TReply SendCommand(const std::string& line)

@@ -276,7 +276,7 @@ void TMailBase::StartTimeOut()
     if (!FTimer->isActive())
         FTimer->start();
     FTicksLeft = FTimeOut;
-    FSeenTransferred = FTransferred;
+    FSeenTransferred = FTransferred + (FTls ? FTls->Moved() : 0);
     FSeenQueue = SendQueue();
 }
 
@@ -310,8 +310,9 @@ long TMailBase::SendQueue() const
 bool TMailBase::MadeProgress()
 {
     const long queued = SendQueue();
-    const bool moved = FTransferred != FSeenTransferred || (queued >= 0 && FSeenQueue >= 0 && queued < FSeenQueue);
-    FSeenTransferred = FTransferred;
+    const std::uint64_t transferred = FTransferred + (FTls ? FTls->Moved() : 0);
+    const bool moved = transferred != FSeenTransferred || (queued >= 0 && FSeenQueue >= 0 && queued < FSeenQueue);
+    FSeenTransferred = transferred;
     FSeenQueue = queued;
     return moved;
 }

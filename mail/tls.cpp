@@ -63,34 +63,6 @@ SSL_CTX* SharedContext(const std::string& caFile, std::string& error)
     return context;
 }
 
-// OpenSSL's socket BIO writes with write(), which raises SIGPIPE on a
-// connection that the server reset and so ends the program. This one is the
-// same BIO but sends with MSG_NOSIGNAL: the reset becomes an error to report.
-int SendNoSignal(BIO* bio, const char* data, int size)
-{
-    BIO_clear_retry_flags(bio);
-    const int n = int(::send(int(BIO_get_fd(bio, nullptr)), data, std::size_t(size), MSG_NOSIGNAL));
-    if (n <= 0 && BIO_sock_should_retry(n))
-        BIO_set_retry_write(bio);
-    return n;
-}
-
-const BIO_METHOD* NoSignalSocket()
-{
-    static BIO_METHOD* const method = [] {
-        const BIO_METHOD* socket = BIO_s_socket();
-        BIO_METHOD* m = BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
-        BIO_meth_set_write(m, SendNoSignal);
-        BIO_meth_set_read(m, BIO_meth_get_read(socket));
-        BIO_meth_set_puts(m, BIO_meth_get_puts(socket));
-        BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(socket));
-        BIO_meth_set_create(m, BIO_meth_get_create(socket));
-        BIO_meth_set_destroy(m, BIO_meth_get_destroy(socket));
-        return m;
-    }();
-    return method;
-}
-
 bool IsAddressLiteral(const std::string& host)
 {
     unsigned char buffer[16];
@@ -106,23 +78,25 @@ TTls::TTls(int socket, const std::string& host, const std::string& caFile)
     if (!FContext)
         throw EMailError(error);
     FSsl = SSL_new(FContext);
-    BIO* bio = BIO_new(NoSignalSocket());
-    if (!FSsl || !bio) {
+    BIO* input = BIO_new_socket(socket, BIO_NOCLOSE);
+    FOutput = BIO_new(BIO_s_mem());
+    if (!FSsl || !input || !FOutput) {
         // A constructor that throws gets no destructor: free what was made.
-        BIO_free(bio);
+        BIO_free(input);
+        BIO_free(FOutput);
         SSL_free(FSsl);
         SSL_CTX_free(FContext);
         throw EMailError("TLS cannot be set up: " + OpenSSLError());
     }
-    BIO_set_fd(bio, socket, BIO_NOCLOSE);
-    SSL_set_bio(FSsl, bio, bio);
+    // Records are written to memory and leave in large sends of our own
+    // (MSG_NOSIGNAL: a reset connection is an error, not a SIGPIPE): one
+    // write() per 16 KiB record would wake the server's reader as often.
+    SSL_set_bio(FSsl, input, FOutput);
+    FSocket = socket;
     // Verification runs in full, but the handshake goes on whatever it finds:
     // the caller decides (trusted fingerprint, opportunistic TLS) before it
     // sends anything.
     SSL_set_verify(FSsl, SSL_VERIFY_NONE, nullptr);
-    // A write that would block is retried with the same bytes (the send loop
-    // keeps them), so whole batches go out in one call.
-    SSL_set_mode(FSsl, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     X509_VERIFY_PARAM* param = SSL_get0_param(FSsl);
     if (IsAddressLiteral(host)) {
         X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
@@ -164,37 +138,84 @@ TTls::TResult TTls::Result(int ret)
     }
 }
 
+TTls::TResult TTls::Flush()
+{
+    if (const std::size_t pending = BIO_ctrl_pending(FOutput); pending > 0) {
+        if (FSent == FPending.size()) {
+            FPending.clear();
+            FSent = 0;
+        }
+        const std::size_t old = FPending.size();
+        FPending.resize(old + pending);
+        BIO_read(FOutput, FPending.data() + old, int(pending));
+    }
+    while (FSent < FPending.size()) {
+        const ssize_t n = ::send(FSocket, FPending.data() + FSent, FPending.size() - FSent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return WantWrite;
+        if (n < 0) {
+            FError = WinsockErrorText(WinsockErrorFromErrno(errno));
+            return Failed;
+        }
+        FSent += std::size_t(n);
+        FMoved += std::uint64_t(n);
+    }
+    return Done;
+}
+
+// After a step: its own result, unless what it wrote cannot leave yet.
+TTls::TResult TTls::AfterStep(TResult result)
+{
+    const TResult flushed = Flush();
+    if (flushed == Failed || (flushed == WantWrite && result != Failed && result != Closed))
+        return flushed;
+    return result;
+}
+
 TTls::TResult TTls::Handshake()
 {
     ERR_clear_error();
     errno = 0;
-    return Result(SSL_connect(FSsl));
+    return AfterStep(Result(SSL_connect(FSsl)));
 }
 
+// Whatever is written leaves before new data is taken, so that the records
+// in memory never outgrow one batch of the caller.
 TTls::TResult TTls::Write(const char* data, std::size_t count, std::size_t& done)
 {
+    done = 0;
+    if (const TResult flushed = Flush(); flushed != Done)
+        return flushed;
     ERR_clear_error();
     errno = 0;
-    const TResult result = Result(SSL_write_ex(FSsl, data, count, &done) == 1 ? 1 : 0);
-    if (result != Done)
+    if (SSL_write_ex(FSsl, data, count, &done) != 1) {
         done = 0;
-    return result;
+        return AfterStep(Result(0));
+    }
+    const TResult flushed = Flush();
+    return flushed == Failed ? Failed : Done;   // the rest leaves with the next call
 }
 
+// A read first sends what earlier writes left, so that the server sees the
+// whole command before its reply is awaited.
 TTls::TResult TTls::Read(char* data, std::size_t count, std::size_t& done)
 {
+    done = 0;
+    if (const TResult flushed = Flush(); flushed != Done)
+        return flushed;
     ERR_clear_error();
     errno = 0;
     const TResult result = Result(SSL_read_ex(FSsl, data, count, &done) == 1 ? 1 : 0);
     if (result != Done)
         done = 0;
-    return result;
+    return AfterStep(result);
 }
 
 void TTls::Shutdown()
 {
     ERR_clear_error();
     SSL_shutdown(FSsl);
+    Flush();
     ERR_clear_error();
 }
 

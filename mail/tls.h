@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
 struct ssl_ctx_st;
 struct ssl_st;
+struct bio_st;
 
 class TTls {
 public:
@@ -40,12 +42,22 @@ public:
     const std::string& Error() const { return FError; }
     // "TLSv1.3 TLS_AES_256_GCM_SHA384", for the session log.
     std::string Description() const;
+    // Encrypted bytes sent so far: progress that the plain text does not show.
+    std::uint64_t Moved() const { return FMoved; }
 
 private:
     TResult Result(int ret);
+    // Sends the records waiting in memory; WantWrite while some remain.
+    TResult Flush();
+    TResult AfterStep(TResult result);
 
     ssl_ctx_st* FContext = nullptr;
     ssl_st* FSsl = nullptr;
+    bio_st* FOutput = nullptr;   // owned by FSsl
+    int FSocket = -1;
+    std::string FPending;        // records taken from FOutput, FSent of them sent
+    std::size_t FSent = 0;
+    std::uint64_t FMoved = 0;
     std::string FError;
 };
 

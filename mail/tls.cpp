@@ -6,6 +6,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cctype>
@@ -271,6 +272,15 @@ std::string HexDigits(std::string_view text)
     return digits;
 }
 
+// Host names compare without regard to case (RFC 4343).
+bool SameName(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size()
+           && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                  return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+              });
+}
+
 } // namespace
 
 bool IsTrustedCertificate(std::string_view list, std::string_view key, std::string_view fingerprint)
@@ -281,7 +291,7 @@ bool IsTrustedCertificate(std::string_view list, std::string_view key, std::stri
         const std::size_t end = std::min(list.find(' ', start), list.size());
         const std::string_view entry = list.substr(start, end - start);
         const auto equals = entry.rfind('=');
-        if (equals != std::string_view::npos && entry.substr(0, equals) == key && !wanted.empty()
+        if (equals != std::string_view::npos && SameName(entry.substr(0, equals), key) && !wanted.empty()
             && HexDigits(entry.substr(equals + 1)) == wanted)
             return true;
         start = end;

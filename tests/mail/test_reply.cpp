@@ -82,7 +82,7 @@ TEST(Sasl, ResponsesAndTheChoiceOfMechanism)
 TEST(TrustedCertificates, MatchHostPortAndFingerprint)
 {
     const std::string list = " mx.test:465=ab:CD:01  [::1]:587=ABCD02 ";
-    EXPECT_TRUE(IsTrustedCertificate(list, "mx.test:465", "AB:CD:01"));
+    EXPECT_TRUE(IsTrustedCertificate(list, "MX.test:465", "AB:CD:01"));
     EXPECT_TRUE(IsTrustedCertificate(list, "[::1]:587", "ab:cd:02"));
     EXPECT_FALSE(IsTrustedCertificate(list, "mx.test:587", "AB:CD:01"));   // another port
     EXPECT_FALSE(IsTrustedCertificate(list, "mx.test:465", "AB:CD:02"));

@@ -7,38 +7,15 @@
 #include <QProcess>
 #include <QTimer>
 
-#include <cstdlib>
-
 namespace {
 
-// A CA, a certificate for localhost (DNS name and both loopback
-// addresses) that it signs, one for another name, and a self-signed one.
+// The certificates of make_test_pki.sh, made once for the program.
 struct TTestPki {
     QTemporaryDir Dir;
     std::string Path(const char* name) const { return Dir.filePath(name).toStdString(); }
     std::string SelfFingerprint;
-    bool Ok = false;
-
-    TTestPki()
-    {
-        const std::string d = Dir.path().toStdString();
-        const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2";
-        auto sign = [&](const std::string& name, const std::string& san) {
-            return "openssl req" + ec + " -keyout " + d + "/" + name + ".key -out " + d + "/" + name
-                   + ".csr -subj /CN=" + name + " && printf 'subjectAltName=" + san + "' > " + d + "/" + name
-                   + ".ext && openssl x509 -req -in " + d + "/" + name + ".csr -CA " + d + "/ca.pem -CAkey " + d
-                   + "/ca.key -CAcreateserial -days 2 -extfile " + d + "/" + name + ".ext -out " + d + "/" + name
-                   + ".pem";
-        };
-        const std::string script =
-            "set -e; exec 2>/dev/null; openssl req -x509" + ec + " -keyout " + d + "/ca.key -out " + d
-            + "/ca.pem -subj '/CN=Tessaly Test CA'; " + sign("localhost", "DNS:localhost,IP:127.0.0.1,IP:::1") + "; "
-            + sign("other.test", "DNS:other.test") + "; openssl req -x509" + ec + " -keyout " + d
-            + "/self.key -out " + d + "/self.pem -subj /CN=localhost -addext subjectAltName=DNS:localhost; "
-            + "openssl x509 -in " + d + "/self.pem -noout -fingerprint -sha256 | cut -d= -f2 > " + d + "/self.fp";
-        Ok = std::system(("/bin/sh -c \"" + script + "\"").c_str()) == 0;
-        std::ifstream(d + "/self.fp") >> SelfFingerprint;
-    }
+    bool Ok = QProcess::execute("/bin/sh", {TESSALY_SOURCE_DIR "/tests/mail/make_test_pki.sh", Dir.path()}) == 0;
+    TTestPki() { std::ifstream(Path("self.fp")) >> SelfFingerprint; }
 };
 
 // A server script of this folder (tls_smtp_server.py by default) with

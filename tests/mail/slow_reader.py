@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """slow_reader.py FOLDER MODE: one SMTP session on 127.0.0.1 (port printed as "PORT <n>") whose message is
 taken slowly, 16 KiB every 50 ms through a small receive window. MODE "slow" reads it all and accepts
-it; "stall" stops reading after 256 KiB, until its input ends; "reset" resets the connection there."""
+it; "stall" stops reading after 256 KiB, until its input ends; "reset" resets the connection there;
+"421" says why first."""
 import socket
 import struct
 import sys
@@ -30,6 +31,9 @@ for line in reader:
         if not chunk:
             sys.exit(0)
         taken, tail = taken + len(chunk), (tail + chunk)[-5:]
+        if taken > LIMIT and mode == "421":
+            conn.sendall(b"421 4.4.2 slow.test Error: timeout exceeded\r\n")
+            mode = "reset"
         if taken > LIMIT and mode == "reset":
             conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             conn.close()

@@ -257,7 +257,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, PaceTest,
                          ::testing::Values(PaceCase{"SlowButSteadyReader", "slow", "ok"},
                                            PaceCase{"ReaderThatStops", "stall", "ETimedOutError: Operation timed out"},
                                            PaceCase{"ResetDuringData", "reset",
-                                                    "ESocketError: Connection reset by peer"}),
+                                                    "ESocketError: Connection reset by peer"},
+                                           PaceCase{"ClosedAfter421DuringData", "421",
+                                                    "EMailError: 421 4.4.2 slow.test Error: timeout exceeded"}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

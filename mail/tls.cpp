@@ -198,18 +198,20 @@ TTls::TResult TTls::Write(const char* data, std::size_t count, std::size_t& done
 }
 
 // A read first sends what earlier writes left, so that the server sees the
-// whole command before its reply is awaited.
+// whole command before its reply is awaited. A connection that no longer
+// takes data may still hold the server's last words: they are read.
 TTls::TResult TTls::Read(char* data, std::size_t count, std::size_t& done)
 {
     done = 0;
-    if (const TResult flushed = Flush(); flushed != Done)
-        return flushed;
+    const bool broken = FSent < FPending.size() && Flush() == Failed;
+    if (!broken && FSent < FPending.size())
+        return WantWrite;
     ERR_clear_error();
     errno = 0;
     const TResult result = Result(SSL_read_ex(FSsl, data, count, &done) == 1 ? 1 : 0);
     if (result != Done)
         done = 0;
-    return AfterStep(result);
+    return broken ? result : AfterStep(result);
 }
 
 void TTls::Shutdown()

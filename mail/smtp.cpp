@@ -130,9 +130,8 @@ void TSMTP::Transmit()
     SetStatus(msSendingCommands);
     const std::uint64_t size = EstimatedSize();
     CheckSize(size);
-    const std::string sizeParameter = FCapabilities.SizeExtension ? " SIZE=" + std::to_string(size) : "";
     if (const std::string from = SplitAddress(FFrom).first; !from.empty())
-        SendCommand("MAIL FROM:<" + from + ">" + sizeParameter);
+        SendCommand("MAIL FROM:<" + from + ">" + MailParameters(size));
     SendCommand("RCPT TO:<" + SplitAddress(FRecipient).first + ">");
     for (const TStrings* list : {&FCC, &FBCC})
         for (std::string_view value : *list)

@@ -218,6 +218,9 @@ protected:
     // RFC 1870: the message's size, from the text and the spooled blocks.
     std::uint64_t EstimatedSize() const;
     void CheckSize(std::uint64_t size);
+    // The parameters of MAIL FROM that the server's extensions allow, each
+    // after a blank: " SIZE=n" (RFC 1870).
+    std::string MailParameters(std::uint64_t size) const;
     // Bytes received but not yet taken by a reply.
     std::string FInput;
 

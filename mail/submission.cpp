@@ -241,6 +241,11 @@ std::uint64_t TSMTP::EstimatedSize() const
     return size;
 }
 
+std::string TSMTP::MailParameters(std::uint64_t size) const
+{
+    return FCapabilities.SizeExtension ? " SIZE=" + std::to_string(size) : std::string();
+}
+
 void TSMTP::CheckSize(std::uint64_t size)
 {
     if (FCapabilities.Size == 0 || size <= FCapabilities.Size)

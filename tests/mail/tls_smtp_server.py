@@ -9,8 +9,11 @@ import base64
 import os
 import ssl
 import sys
+import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult
+
+warnings.simplefilter("ignore")   # aiosmtpd's own use of its deprecated login_data
 
 
 class Handler:

@@ -8,12 +8,12 @@ import asyncio
 import base64
 import os
 import ssl
+import logging
 import sys
-import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult
 
-warnings.simplefilter("ignore")   # aiosmtpd's own use of its deprecated login_data
+logging.getLogger("mail.log").setLevel(logging.ERROR)   # aiosmtpd warns of its own deprecated login_data
 
 
 class Handler:

@@ -21,10 +21,11 @@ if [ "${1:-}" != "--report" ]; then
   ctest --test-dir "$build" -j "$(nproc)" --timeout 300 || echo "coverage: some tests failed" >&2
 fi
 
-# One gcovr summary line: "lines: 94.1% (...)" and "branches: 56.9% (...)".
+# The "lines: 94.1% (...)" and "branches: 56.9% (...)" of gcovr's summary.
+# (Never point --output at /dev/null: gcovr replaces the file it writes.)
 summary() {
-  gcovr --root . --object-directory "$build" "$@" --print-summary --output /dev/null 2>/dev/null \
-    | awk '/^(lines|branches):/ { printf " %-9s %s", $1, $2 }'
+  gcovr --root . --object-directory "$build" "$@" --print-summary 2>&1 \
+    | awk '/^(lines|branches):/ { $1 = sprintf(" %-9s", $1); printf "%s", $0 }'
 }
 
 for folder in "${folders[@]}"; do

@@ -97,24 +97,6 @@ public:
         Smtp->Close();
         return outcome;
     }
-    // Once the client has closed (if it ever connected): the server received the "C:" lines of
-    // `script` and nothing else (large lists reported from the first
-    // difference on, not printed whole).
-    void ExpectClientSent(const Lines& script)
-    {
-        PumpUntil([&] { return Server->ClientClosed() || !Server->Connections(); });
-        const Lines& got = Server->Received();
-        const Lines expected = TFakeSMTPServer::ClientLines(script);
-        if (expected.size() < 200) {
-            EXPECT_EQ(got, expected);
-            return;
-        }
-        const auto at = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first - got.begin();
-        EXPECT_EQ(Lines(got.begin() + at, got.begin() + std::min<long>(at + 3, got.size())),
-                  Lines(expected.begin() + at, expected.begin() + std::min<long>(at + 3, expected.size())))
-            << "from line " << at;
-    }
-
     std::unique_ptr<TSMTP> Smtp;
     std::unique_ptr<TFakeSMTPServer> Server;
     std::vector<TMailStatus> Statuses;

@@ -4,6 +4,7 @@ quoted-printable with Python's email package in a multipart message laid out
 as the mailer sends it. Usage: interop_encode.py PATH-TO-tessaly-encode
 """
 import email
+import pathlib
 import random
 import subprocess
 import sys
@@ -120,6 +121,24 @@ class QuotedPrintable(unittest.TestCase):
         for name, data in samples.items():
             with self.subTest(input=name):
                 self.assertEqual(mailed(b"quoted-printable", lines_of(run_tool("qp", data))), crlf_breaks(data))
+
+
+class GoldenFiles(unittest.TestCase):
+    """The expected files of the C++ encoder tests decode to their inputs."""
+    def test_decode_to_their_inputs(self):
+        folder = pathlib.Path(__file__).parent.parent / "data" / "encoding"
+        for golden in sorted(folder.glob("*.*")):
+            if golden.suffix == ".in":
+                continue
+            data, lines = golden.with_suffix(".in").read_bytes(), lines_of(golden.read_bytes())
+            with self.subTest(golden=golden.name):
+                if golden.suffix == ".b64":
+                    self.assertEqual(mailed(b"base64", lines), data)
+                elif golden.suffix == ".qp":
+                    self.assertEqual(mailed(b"quoted-printable", lines), crlf_breaks(data))
+                else:
+                    tail = [b"`"] if len(data) % 45 else []
+                    self.assertEqual(UUencode().uudecode(lines + tail)[::2], (0, data))
 
 
 class Tool(unittest.TestCase):

@@ -2,17 +2,13 @@
 // with an X.b64, X.uu or X.qp beside it is one row, fed whole and in
 // odd-sized reads. TESSALY_UPDATE_GOLDEN=1 rewrites the expected files;
 // interop_encode.py checks them with independent decoders.
+#include "../support/test_data.h"
 #include "mime.h"
 #include "uucode.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 
 namespace {
@@ -20,41 +16,23 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-// Delivers at most `most` bytes per Read (0: as many as asked).
-class TChunkStream : public TMemoryStream {
+// A file as it may behave: at most `most` bytes per Read (0: as many as
+// asked); EReadError past `good` bytes, as a failing disk; a stated size
+// larger than its data (0: none), as a file cut short while it is read.
+class TTestStream : public TMemoryStream {
 public:
-    TChunkStream(std::string data, std::size_t most) : TMemoryStream(std::move(data)), FMost(most) {}
-    std::size_t Read(void* buffer, std::size_t count) override
-    {
-        return TMemoryStream::Read(buffer, FMost ? std::min(count, FMost) : count);
-    }
-
-private:
-    std::size_t FMost;
-};
-
-// Delivers `good` bytes, then raises EReadError as a failing disk would.
-class TFailingStream : public TMemoryStream {
-public:
-    TFailingStream(std::string data, std::size_t good) : TMemoryStream(std::move(data)), FGood(good) {}
+    TTestStream(std::string data, std::size_t most, std::size_t good = -1, std::uint64_t stated = 0)
+        : TMemoryStream(std::move(data)), FMost(most), FGood(good), FStated(stated) {}
     std::size_t Read(void* buffer, std::size_t count) override
     {
         if (Position() >= FGood)
             throw EReadError("Error reading file \"test\". Input/output error");
-        return TMemoryStream::Read(buffer, std::min<std::size_t>(count, FGood - Position()));
+        return TMemoryStream::Read(buffer, std::min({count, FMost ? FMost : count, FGood - Position()}));
     }
+    std::uint64_t Size() const override { return FStated ? FStated : TMemoryStream::Size(); }
 
 private:
-    std::size_t FGood;
-};
-
-// States a size larger than its data (a file cut short while it is read).
-class TShrunkStream : public TMemoryStream {
-public:
-    TShrunkStream(std::string data, std::uint64_t stated) : TMemoryStream(std::move(data)), FStated(stated) {}
-    std::uint64_t Size() const override { return FStated; }
-
-private:
+    std::size_t FMost, FGood;
     std::uint64_t FStated;
 };
 
@@ -73,48 +51,35 @@ Lines Encode(const std::string& kind, TStream& input)
     return kind == "b64" ? Encoded<TBase64>(input) : kind == "uu" ? Encoded<TUUCode>(input) : Encoded<TQuotedPrintable>(input);
 }
 
-std::string ReadFile(const fs::path& path)
+// A row: the expected lines X.b64, X.uu or X.qp of the input X.in.
+std::vector<fs::path> Goldens()
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct TGolden {
-    fs::path Expected;   // X.b64, X.uu or X.qp
-};
-void PrintTo(const TGolden& g, std::ostream* out) { *out << g.Expected.filename(); }
-
-std::vector<TGolden> Goldens()
-{
-    std::vector<TGolden> all;
-    for (const auto& entry : fs::directory_iterator(fs::path(TESSALY_TEST_DATA) / "encoding"))
-        if (entry.path().extension() != ".in")
-            all.push_back({entry.path()});
-    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.Expected < b.Expected; });
+    std::vector<fs::path> all;
+    for (const auto& kind : {".b64", ".uu", ".qp"})
+        for (auto& file : DataFiles("encoding", kind))
+            all.push_back(file);
     return all;
 }
 
-class Golden : public ::testing::TestWithParam<TGolden> {};
+class Encoding : public ::testing::TestWithParam<fs::path> {};
 
-TEST_P(Golden, WholeAndInOddSizedReads)
+TEST_P(Encoding, IsTheGoldenFileWholeAndInOddSizedReads)
 {
-    const fs::path expected = GetParam().Expected;
-    const std::string kind = expected.extension().string().substr(1);
+    const fs::path expected = GetParam();
     const std::string input = ReadFile(fs::path(expected).replace_extension(".in"));
-    std::string want = ReadFile(expected);
+    std::string want;
     for (const std::size_t most : {0, 1, 7, 45, 57, 4093}) {
-        TChunkStream stream(input, most);
+        TTestStream stream(input, most);
         std::string got;
-        for (const auto& line : Encode(kind, stream))
+        for (const auto& line : Encode(expected.extension().string().substr(1), stream))
             got += line + "\r\n";
-        if (most == 0 && std::getenv("TESSALY_UPDATE_GOLDEN"))
-            std::ofstream(expected, std::ios::binary) << (want = got);
+        if (most == 0)
+            want = Golden(expected, got);
         ASSERT_EQ(got, want) << "reads of at most " << most << " bytes";
     }
 }
-INSTANTIATE_TEST_SUITE_P(Files, Golden, ::testing::ValuesIn(Goldens()), [](const auto& info) {
-    const fs::path& file = info.param.Expected;
-    return file.stem().string() + "_" + file.extension().string().substr(1);
+INSTANTIATE_TEST_SUITE_P(Files, Encoding, ::testing::ValuesIn(Goldens()), [](const auto& info) {
+    return info.param.stem().string() + "_" + info.param.extension().string().substr(1);
 });
 
 // Beyond the encoders' read buffers (base64 2048 lines, UU 4096 blocks, QP
@@ -130,10 +95,10 @@ TEST(Encoders, LargeInputsGiveTheSameLinesInAnyReadSize)
         text += ends[random() % 6];
     }
     for (const std::string kind : {"b64", "uu", "qp"}) {
-        TChunkStream whole(text, 0);
+        TTestStream whole(text, 0);
         const Lines want = Encode(kind, whole);
         for (const std::size_t most : {7, 4093}) {
-            TChunkStream parts(text, most);
+            TTestStream parts(text, most);
             ASSERT_EQ(Encode(kind, parts), want) << kind << ", reads of " << most;
         }
     }
@@ -181,12 +146,12 @@ void ExpectCancelPumpAndErrors()
     TMemoryStream from("--foo");   // from the position on, the output cleared
     from.Seek(2);
     EXPECT_EQ(Encoded<TEncoder>(from, nullptr, TStrings{"old"}).size(), 1u);
-    TFailingStream failing(std::string(300000, 'f'), 200000);
+    TTestStream failing(std::string(300000, 'f'), 0, 200000);
     int last = -1;
     EXPECT_THROW(Encoded<TEncoder>(failing, [&](TEncoder& e) { e.OnProgress = [&](TProgressEncoder& s) { last = s.Progress; }; }),
                  EReadError);
     EXPECT_EQ(last, 100);
-    TShrunkStream shrunk(std::string(100, 's'), 101);
+    TTestStream shrunk(std::string(100, 's'), 0, -1, 101);
     EXPECT_THROW(Encoded<TEncoder>(shrunk), EReadError);
 }
 TEST(ProgressEncoders, Base64CancelPumpAndReadErrors) { ExpectCancelPumpAndErrors<TBase64>(); }
@@ -201,9 +166,9 @@ TEST(TQuotedPrintable, AppendsStopsAfterTheLineOnCancelAndPassesReadErrors)
     }, TStrings{"kept"});
     EXPECT_EQ(out, (Lines{"kept", "one"}));
     EXPECT_EQ(pumped, 1);
-    TFailingStream failing("one\ntwo\n" + std::string(300000, 'z'), 5);
+    TTestStream failing("one\ntwo\n" + std::string(300000, 'z'), 0, 5);
     EXPECT_THROW(Encoded<TQuotedPrintable>(failing), EReadError);
-    TShrunkStream shrunk("one\n", 10);
+    TTestStream shrunk("one\n", 0, -1, 10);
     EXPECT_THROW(Encoded<TQuotedPrintable>(shrunk), EReadError);
 }
 

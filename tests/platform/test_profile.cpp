@@ -1,3 +1,4 @@
+#include "../support/test_data.h"
 #include "platform_test_files.h"
 #include "profile.h"
 
@@ -9,7 +10,6 @@
 
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -89,21 +89,6 @@ protected:
 
 namespace fs = std::filesystem;
 
-std::string Unescape(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char next = i + 1 < text.size() ? text[i + 1] : 0;
-        if (text[i] != '\\' || !next)
-            out += text[i];
-        else if (next == 'x' && i + 3 < text.size() + 1)
-            out += char(std::stoi(text.substr(i + 2, 2), nullptr, 16)), i += 3;
-        else
-            out += next == 'r' ? '\r' : next == 'n' ? '\n' : next, ++i;
-    }
-    return out;
-}
-
 template <class T>
 std::string Joined(const std::vector<T>& items, const std::function<std::string(const T&)>& text)
 {
@@ -150,7 +135,7 @@ TEST_P(SettingsPair, OperationsTurnBeforeIntoAfter)
     if (hasBefore)
         WriteWholeFile(Path(), ReadWholeFile(beside(".before.ini")));
     auto ini = std::make_unique<TIniFile>(Path());
-    std::ifstream in(ops);
+    std::istringstream in(ReadFile(ops));
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#')
             continue;
@@ -167,16 +152,7 @@ TEST_P(SettingsPair, OperationsTurnBeforeIntoAfter)
         EXPECT_EQ(ReadWholeFile(Path()), ReadWholeFile(after));
 }
 
-std::vector<fs::path> SettingsCases()
-{
-    std::vector<fs::path> all;
-    for (const auto& entry : fs::directory_iterator(fs::path(TESSALY_TEST_DATA) / "settings"))
-        if (entry.path().extension() == ".ops")
-            all.push_back(entry.path());
-    std::sort(all.begin(), all.end());
-    return all;
-}
-INSTANTIATE_TEST_SUITE_P(Files, SettingsPair, ::testing::ValuesIn(SettingsCases()),
+INSTANTIATE_TEST_SUITE_P(Files, SettingsPair, ::testing::ValuesIn(DataFiles("settings", ".ops")),
                          [](const auto& info) { return info.param.stem().string(); });
 
 TEST_F(ProfileFile, ListsKeysInFileOrderWithoutBound)

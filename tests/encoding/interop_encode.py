@@ -100,7 +100,9 @@ class QuotedPrintable(unittest.TestCase):
         ends = [b"\n", b"\r\n", b"\r", b"\n\r", b"\r\r", b"\n\n", b" \n", b"\t\r\n"]
         samples["random mix"] = b"".join(
             bytes(rng.choice(b"abc  =.\t\xe9\xff") for _ in range(rng.randrange(150))) + rng.choice(ends)
-            for _ in range(3000))
+            for _ in range(8000))
+        # Past the encoder's 256 KiB reads, with a CR LF split between two.
+        samples["break across reads"] = samples["random mix"][:262143] + b"\r\n" + samples["random mix"][262145:]
         for name, data in samples.items():
             with self.subTest(input=name):
                 self.assertEqual(mailed(b"quoted-printable", lines_of(run_tool("qp", data))), crlf_breaks(data))

@@ -96,10 +96,11 @@ TEST(Encoders, LargeInputsGiveTheSameLinesInAnyReadSize)
         }
         text += ends[random() % 6];
     }
-    // A CR at the end of the quoted-printable encoder's first read, its LF
-    // in the next.
-    for (const std::size_t cut : {262143, 262144, 262145, 700000}) {
-        const std::string input = text.substr(0, cut - 1) + "\r\nend";
+    // A CR at the end of the quoted-printable encoder's first read, then an
+    // LF, other text or nothing in the next.
+    for (const std::size_t cut : {262143, 262144, 262145, 700000})
+    for (const std::string tail : {"\r\nend", "\rend", "\r"}) {
+        const std::string input = text.substr(0, cut - 1) + tail;
         for (const std::string kind : {"b64", "uu", "qp"}) {
             TTestStream whole(input, 0);
             const Lines want = Encode(kind, whole);

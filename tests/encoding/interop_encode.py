@@ -55,7 +55,6 @@ def binary_spread(block):
         sizes.update({k * block - 1, k * block, k * block + 1})
     inputs = [(n, bytes(rng.getrandbits(8) for _ in range(n))) for n in sorted(sizes)]
     inputs.append(("1 MiB", rng.randbytes(1 << 20)))
-    inputs += [("text " + k, v) for k, v in TEXT_SAMPLES.items()]
     return inputs
 
 

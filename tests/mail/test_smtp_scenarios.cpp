@@ -63,7 +63,6 @@ std::vector<TScenario> Scenarios(const std::string& folder)
     return all;
 }
 
-bool Yes(const std::string& value) { return value == "yes"; }
 // The position of `value` among `names` (enum values in order).
 int Pick(const std::string& value, std::initializer_list<std::string_view> names)
 {
@@ -83,9 +82,9 @@ void Apply(TSMTP& m, const std::string& key, const std::string& v)
         {"Subject", [](TSMTP& m, const std::string& v) { m.SetSubject(v); }},
         {"Body", [](TSMTP& m, const std::string& v) { m.Body().Add(v); }},
         {"TimeOut", [](TSMTP& m, const std::string& v) { m.SetTimeOut(std::stoi(v)); }},
-        {"UseDomainAddress", [](TSMTP& m, const std::string& v) { m.SetUseDomainAddress(Yes(v)); }},
-        {"ShowResult", [](TSMTP& m, const std::string& v) { m.SetShowResult(Yes(v)); }},
-        {"ReturnReceipt", [](TSMTP& m, const std::string& v) { m.SetReturnReceipt(Yes(v)); }},
+        {"UseDomainAddress", [](TSMTP& m, const std::string& v) { m.SetUseDomainAddress(v == "yes"); }},
+        {"ShowResult", [](TSMTP& m, const std::string& v) { m.SetShowResult(v == "yes"); }},
+        {"ReturnReceipt", [](TSMTP& m, const std::string& v) { m.SetReturnReceipt(v == "yes"); }},
         {"Encoding", [](TSMTP& m, const std::string& v) { m.SetEncoding(TEncoding(Pick(v, {"UU", "MIME"}))); }},
         {"CharSet", [](TSMTP& m, const std::string& v) {
              m.SetCharSet(TCharSet(Pick(v, {"us-ascii", "iso-8859-1", "utf-8"}))); }},
@@ -101,7 +100,7 @@ void Apply(TSMTP& m, const std::string& key, const std::string& v)
              m.Attachments().Add(TestFile(v.substr(0, at), v.substr(std::min(at + 3, v.size())))); }},
         {"Server", [](TSMTP& m, const std::string& v) {
              m.SetServer(v == "<refused>" ? "127.0.0.1:" + std::to_string(ClosedPort()) : v); }},
-        {"StatusHandler", [](TSMTP& m, const std::string& v) { if (!Yes(v)) m.OnStatusChange = nullptr; }},
+        {"StatusHandler", [](TSMTP& m, const std::string& v) { if (v != "yes") m.OnStatusChange = nullptr; }},
     };
     const auto setter = setters.find(key);
     EXPECT_NE(setter, setters.end()) << "unknown setting " << key;
@@ -138,23 +137,6 @@ Lines StandardDialogue(const TSMTP& smtp, const std::string& steps)
 class Scenario : public SMTPSessionTest, public ::testing::WithParamInterface<TScenario> {
 public:
     static void SetUpTestSuite() { SetContentTypeTable(std::string_view("application/zip zip\nTEXT/Plain txt\n")); }
-    // Runs the operations of `steps`; the error text of the first failure.
-    std::string Run(const std::string& steps)
-    {
-        const std::map<std::string, std::function<void()>> ops = {{"open", [&] { Smtp->Open(); }},
-            {"login", [&] { Smtp->Login(); }}, {"transmit", [&] { Smtp->Transmit(); }},
-            {"logout", [&] { Smtp->Logout(); }}};
-        std::string error = "none";
-        try {
-            std::istringstream words(steps);
-            for (std::string op; words >> op;)
-                ops.at(op)();
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
-        Smtp->Close();
-        return error;
-    }
     // The client's lines as the script expects them, compared from the
     // first difference on; "<any>" takes the line sent, a message the
     // lines up to ".".
@@ -217,7 +199,16 @@ TEST_P(Scenario, Run)
     Serve(s.Script);
     if (!server.empty())
         Smtp->SetServer(server);
-    const std::string error = Run(steps);
+    std::string error = "none";   // the message of the first failure
+    try {
+        std::istringstream words(steps);
+        for (std::string op; words >> op;)
+            op == "open" ? Smtp->Open() : op == "login" ? Smtp->Login() : op == "transmit" ? Smtp->Transmit()
+                : op == "logout" ? Smtp->Logout() : throw std::invalid_argument("unknown step " + op);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    Smtp->Close();
     CheckClientLines(s);
     for (const auto& [key, value] : s.Outcome)
         EXPECT_EQ(Actual(key, error), value) << "= " << key;

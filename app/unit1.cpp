@@ -27,19 +27,24 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyledItemDelegate>
 #include <QSizeGrip>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 const char* const kCaption = "Tessaly 1.0";
+const char* const kEmptyListHint = "Add addresses above, select some, then drop files here";
 // The status line's first caption: 13 blanks, then the word.
 const char* const kStartingCaption = "             Starting...";
 // The gauge prints its percentage in maroon, as the sending panel always did.
 const QColor kGaugeColor(0x80, 0x00, 0x00);
+// Room above and below the status text.
+constexpr int kStatusPadding = 2;
 
 // Normal mode: title bar with system menu, minimize and close, no maximize.
 Qt::WindowFlags NormalFlags()
@@ -86,6 +91,17 @@ QAction* MakeAction(QWidget* owner, const char* name, const char* caption, const
     return action;
 }
 
+// Shows an entry "address|name" as "Name <address>"; the entry itself (its
+// text, its sorting, the settings file) keeps the stored form.
+class TAddressDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant& value, const QLocale&) const override
+    {
+        return QString::fromStdString(DisplayAddress(value.toString().toStdString()));
+    }
+};
+
 QAction* MakeSeparator(QWidget* owner, const char* name)
 {
     auto* action = new QAction(owner);
@@ -113,6 +129,14 @@ TStatusPanel::TStatusPanel(QWidget* parent) : QFrame(parent)
     FCaptionChanges = 0;
 }
 
+QSize TStatusPanel::minimumSizeHint() const
+{
+    // Tall enough for the bold text and for the Cancel button beside it,
+    // whatever the desktop's font: a fixed strip clipped both.
+    const QSize inner = layout() ? layout()->minimumSize() : QSize();
+    return inner.expandedTo(QSize(0, FText->fontMetrics().height() + 2 * kStatusPadding));
+}
+
 void TStatusPanel::SetCaption(const QString& caption)
 {
     FCaption = caption;
@@ -123,7 +147,7 @@ void TStatusPanel::SetCaption(const QString& caption)
 // ---- building the window ---------------------------------------------------
 
 TfrmMailTo::TfrmMailTo(const QStringList& Arguments, const std::optional<std::string>& SettingsPath, QWidget* parent)
-    : QWidget(parent, NormalFlags()), FArguments(Arguments)
+    : QWidget(parent, NormalFlags()), FArguments(Arguments), FLink(LinkFromArguments(Arguments))
 {
     setObjectName(QStringLiteral("frmMailTo"));
     setWindowTitle(QString::fromLatin1(kCaption));
@@ -285,7 +309,19 @@ void TfrmMailTo::BuildAddressList()
     lstAddresses->setToolTip(QStringLiteral("RightClick for more options..."));
     lstAddresses->setUniformItemSizes(true);
     lstAddresses->setContextMenuPolicy(Qt::CustomContextMenu);
+    lstAddresses->setItemDelegate(new TAddressDelegate(lstAddresses));
     connect(lstAddresses, &QListWidget::itemDoubleClicked, this, &TfrmMailTo::lstAddressesDblClick);
+    // A first start shows an empty list: say what it is for.
+    FEmptyHint = new QLabel(QString::fromLatin1(kEmptyListHint), lstAddresses->viewport());
+    FEmptyHint->setObjectName(QStringLiteral("lblEmptyHint"));
+    FEmptyHint->setAlignment(Qt::AlignCenter);
+    FEmptyHint->setWordWrap(true);
+    FEmptyHint->setEnabled(false);   // drawn in the theme's muted text colour
+    FEmptyHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QAbstractItemModel* model = lstAddresses->model();
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(model, signal, this, &TfrmMailTo::UpdateEmptyHint);
+    connect(model, &QAbstractItemModel::modelReset, this, &TfrmMailTo::UpdateEmptyHint);
     lstAddresses->viewport()->installEventFilter(this);
     connect(lstAddresses, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         popAddresses->popup(lstAddresses->viewport()->mapToGlobal(at));
@@ -447,6 +483,28 @@ void TfrmMailTo::closeEvent(QCloseEvent* event)
     emit Closed();
 }
 
+void TfrmMailTo::LogoutShowingDone()
+{
+    // Logout shows its result box after the QUIT reply: by then the status
+    // line must not still read "Logging out..." at 0 %.
+    const TMessageBoxHandler previous = SetMessageBoxHandler({});
+    SetMessageBoxHandler([this, &previous](const TMessageBox& box) {
+        pnlStatus->SetCaption(StatusText(msIdle));
+        prcMeter->setValue(prcMeter->maximum());
+        if (previous)
+            previous(box);
+        else
+            std::fprintf(stderr, "%s: %s\n", box.Title.c_str(), box.Text.c_str());
+    });
+    try {
+        Mailer.Logout();
+    } catch (...) {
+        SetMessageBoxHandler(previous);
+        throw;
+    }
+    SetMessageBoxHandler(previous);
+}
+
 void TfrmMailTo::Exit1Click()
 {
     close();
@@ -492,6 +550,8 @@ void TfrmMailTo::ShowPanel1Click()
 
 bool TfrmMailTo::eventFilter(QObject* watched, QEvent* event)
 {
+    if (FEmptyHint && watched == lstAddresses->viewport() && event->type() == QEvent::Resize)
+        UpdateEmptyHint();
     // Without a title bar the window is moved by dragging the list's empty
     // part (below its entries).
     if (FCompact && watched == lstAddresses->viewport() && event->type() == QEvent::MouseButtonPress) {
@@ -501,6 +561,12 @@ bool TfrmMailTo::eventFilter(QObject* watched, QEvent* event)
             return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void TfrmMailTo::UpdateEmptyHint()
+{
+    FEmptyHint->setGeometry(lstAddresses->viewport()->rect().adjusted(8, 8, -8, -8));
+    FEmptyHint->setVisible(lstAddresses->count() == 0);
 }
 
 void TfrmMailTo::resizeEvent(QResizeEvent* event)

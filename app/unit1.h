@@ -3,6 +3,7 @@
 // `Mailer` in one mailing run (`SendMail`).
 #pragma once
 
+#include "mailto.h"
 #include "settings.h"
 #include "smtp.h"
 
@@ -40,6 +41,7 @@ public:
     // change it again).
     int CaptionChanges() const { return FCaptionChanges; }
     QLabel* TextLabel() const { return FText; }
+    QSize minimumSizeHint() const override;
 
 private:
     QString FCaption;
@@ -100,6 +102,11 @@ public:
     TRunSettings Run;
 
     bool TransferActive() const { return FTransferActive; }
+    // The mailto: links among the arguments, merged; a run started from one
+    // always asks for confirmation in the message dialog.
+    const std::optional<TMailtoLink>& Link() const { return FLink; }
+    // What the message dialog lists for confirmation: recipients and files.
+    QStringList RunSummary() const;
     const std::string& SettingsPath() const { return FSettingsPath; }
     const QStringList& Arguments() const { return FArguments; }
     bool CompactMode() const { return FCompact; }
@@ -187,6 +194,9 @@ private:
     void CommandLineRecipients(bool& first, std::string& result, TStrings& list);
     void SelectedRecipients(bool& first, std::string& result, TStrings& list);
     void StartDroppedRun();
+    void AddLinkRecipients(bool& first, std::string& result, TStrings& list);
+    void LogoutShowingDone();
+    void UpdateEmptyHint();
 
     // address list
     void EditEntry(int row);
@@ -195,6 +205,8 @@ private:
 
     std::string FSettingsPath;
     QStringList FArguments;
+    std::optional<TMailtoLink> FLink;
+    QLabel* FEmptyHint = nullptr;
     bool FTransferActive = false;
     bool FActivated = false;
     bool FDropPending = false;
@@ -231,3 +243,5 @@ std::vector<std::string> ReadAddressLines(const QString& path);
 bool IsExistingFile(const std::string& path);
 // The status-line text for a mailer status (with its 14 leading blanks).
 QString StatusText(int status);
+// The mailto: arguments merged into one link; nothing when there are none.
+std::optional<TMailtoLink> LinkFromArguments(const QStringList& arguments);

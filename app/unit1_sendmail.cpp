@@ -80,8 +80,9 @@ void TfrmMailTo::RunSteps()
     }
     if (Mailer.Recipient().empty() && !AskRecipient())
         return;
-    // A run without files always asks, so that a bare message gets a text.
-    const bool prompt = Run.MsgText == 0 || Run.MsgSubject == 0 || Mailer.Attachments().Empty();
+    // A run without files always asks, so that a bare message gets a text;
+    // a link (from a web page, perhaps) never sends without confirmation.
+    const bool prompt = FLink || Run.MsgText == 0 || Run.MsgSubject == 0 || Mailer.Attachments().Empty();
     if (prompt && !PromptMessage())
         return;
     RunSession();
@@ -101,7 +102,7 @@ void TfrmMailTo::RunSession()
             Mailer.Open();
             Mailer.Login();
             TransmitAll(files);
-            Mailer.Logout();
+            LogoutShowingDone();
         } catch (...) {
             // No QUIT after a failure: only the socket is closed.
             Mailer.Close();
@@ -180,6 +181,8 @@ void TfrmMailTo::CommandLineRecipients(bool& first, std::string& result, TString
     Mailer.Attachments().Clear();
     for (const QString& argument : FArguments) {
         const std::string text = argument.toStdString();
+        if (IsMailtoUrl(text))
+            continue;   // taken below, with every other link
         if (text.find('@') != std::string::npos) {
             AddRecipient(text, first, result, list);
         } else if (IsExistingFile(text)) {
@@ -188,6 +191,7 @@ void TfrmMailTo::CommandLineRecipients(bool& first, std::string& result, TString
             Mailer.Attachments().Add(QFileInfo(argument).absoluteFilePath().toStdString());
         }
     }
+    AddLinkRecipients(first, result, list);
 }
 
 void TfrmMailTo::SelectedRecipients(bool& first, std::string& result, TStrings& list)
@@ -240,7 +244,7 @@ bool TfrmMailTo::AskRecipient()
             further.assign(lines.begin() + 1, lines.end());
         }
     } else {
-        recipient = entered.toStdString();
+        recipient = StoredAddress(entered.toStdString());
     }
     Mailer.SetRecipient(recipient);
     TStrings& copies = Run.UseBCC ? Mailer.BCC() : Mailer.CC();
@@ -255,6 +259,8 @@ bool TfrmMailTo::AskRecipient()
 
 std::string TfrmMailTo::GetSubject()
 {
+    if (FLink && FLink->Subject)
+        return *FLink->Subject;
     switch (Run.MsgSubject) {
     case 1: return SubjectFromFiles(Mailer.Attachments());
     case 2: return Run.MsgSubjectDef;
@@ -265,6 +271,11 @@ std::string TfrmMailTo::GetSubject()
 void TfrmMailTo::LoadMsgText(TStrings& List)
 {
     List.Clear();
+    if (FLink && FLink->Body) {
+        for (const std::string& line : *FLink->Body)
+            List.Add(line);
+        return;
+    }
     if (Run.MsgText != 0 && Run.MsgText != 1)
         return;
     if (!IsExistingFile(Run.MsgTextFile))
@@ -286,6 +297,8 @@ bool TfrmMailTo::PromptMessage()
     for (std::string_view line : text)
         lines << DecodeText(line);
     dialog.SetLines(lines);
+    if (FLink)
+        dialog.ShowSummary(RunSummary());
     if (ExecDialog(dialog) != QDialog::Accepted)
         return false;
 

@@ -187,7 +187,7 @@ TEST_F(SetupDialog, HelpOpensTheReadmeOfTheStartFolderOrTheInstalledOne)
     dir.Write("readme.txt", "");
     SetStartDir(dir.QPath(""));
     Show(help);
-    EXPECT_EQ(Seams.Edited, (std::vector<QString>{TESSALY_DATADIR "/readme.txt", dir.QPath("readme.txt")}));
+    EXPECT_EQ(Seams.Edited, (std::vector<QString>{DataFilePath("readme.txt"), dir.QPath("readme.txt")}));
     EXPECT_EQ(StartDir(), dir.QPath("") + "/");
 }
 

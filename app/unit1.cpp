@@ -318,10 +318,13 @@ void TfrmMailTo::BuildAddressList()
     FEmptyHint->setWordWrap(true);
     FEmptyHint->setEnabled(false);   // drawn in the theme's muted text colour
     FEmptyHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Tied to the hint, so that the list's destruction (which resets its
+    // model after the hint is gone) calls nothing.
     QAbstractItemModel* model = lstAddresses->model();
-    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(model, signal, this, &TfrmMailTo::UpdateEmptyHint);
-    connect(model, &QAbstractItemModel::modelReset, this, &TfrmMailTo::UpdateEmptyHint);
+    const auto update = [this] { UpdateEmptyHint(); };
+    connect(model, &QAbstractItemModel::rowsInserted, FEmptyHint, update);
+    connect(model, &QAbstractItemModel::rowsRemoved, FEmptyHint, update);
+    connect(model, &QAbstractItemModel::modelReset, FEmptyHint, update);
     lstAddresses->viewport()->installEventFilter(this);
     connect(lstAddresses, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         popAddresses->popup(lstAddresses->viewport()->mapToGlobal(at));

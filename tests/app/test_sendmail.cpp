@@ -277,12 +277,21 @@ TEST_F(SendMailTest, SuccessfulRunShowsEveryPhaseAndWithShowResultEndsWithTheBox
     window->Mailer.SetShowResult(true);
     Select({"a@example.com"}, {"a@example.com"});
     bool sendingShown = false;
-    seams.OnBox = [&](const TMessageBox&) { sendingShown = !window->pnlSending->isHidden(); };
+    QString statusAtBox;
+    int meterAtBox = 0;
+    seams.OnBox = [&](const TMessageBox&) {
+        sendingShown = !window->pnlSending->isHidden();
+        statusAtBox = window->pnlStatus->Caption();
+        meterAtBox = window->prcMeter->value();
+    };
 
     window->SendMail();
 
     EXPECT_EQ(seams.BoxTexts(), TLines{"All Done."});
     EXPECT_TRUE(sendingShown);
+    // Behind the result box the session reads as over, not "Logging out... 0%".
+    EXPECT_EQ(statusAtBox, QString(14, ' '));
+    EXPECT_EQ(meterAtBox, 100);
     for (const char* text : {"Connecting to Server...", "Logging in...", "Encoding the attachment(s)...",
                              "Sending commands...", "Sending headers...", "Sending message body...",
                              "Sending attachment(s)...", "Logging out...", ""})

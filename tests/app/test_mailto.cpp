@@ -23,6 +23,9 @@ struct TLinkRow {
     TLines Attachments;
 };
 
+// A row prints as its name (ctest lists it so).
+void PrintTo(const TLinkRow& row, std::ostream* out) { *out << row.Name; }
+
 class MailtoParse : public ::testing::TestWithParam<TLinkRow> {};
 
 TEST_P(MailtoParse, GivesTheFieldsOfTheLink)

@@ -1,0 +1,74 @@
+#!/usr/bin/python3
+"""tessaly-send PATH end to end: repeated --to through aiosmtpd, server and sender from --settings,
+the text from standard input; exit statuses of refused command lines and a refused connection."""
+import email
+import json
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import unittest
+
+STORE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_store.py")
+SEND = None
+
+
+class SendEndToEnd(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="tessaly-send-")
+        self.addCleanup(self.dir.cleanup)
+        self.server = subprocess.Popen(["/usr/bin/python3", STORE, self.dir.name], stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE, text=True)
+        self.addCleanup(self.server.wait)
+        self.addCleanup(self.server.stdin.close)
+        self.port = int(self.server.stdout.readline().split()[1])
+
+    def path(self, name, data=None):
+        path = os.path.join(self.dir.name, name)
+        if data is not None:
+            with open(path, "wb") as f:
+                f.write(data)
+        return path
+
+    def send(self, *args, stdin=b""):
+        return subprocess.run([SEND, *args], input=stdin, capture_output=True, timeout=60)
+
+    def test_repeated_to_reaches_every_recipient_with_settings_and_standard_input(self):
+        settings = self.path("tessaly.ini", b"[Setup]\r\nServer=127.0.0.1:%d\r\nEMail Address=me@example.org\r\n"
+                                            b"Name=Me\r\n" % self.port)
+        data = bytes(range(256)) * 10
+        run = self.send("--settings", settings, "--to", "a@example.org", "--to", "b@example.org|Bea",
+                        "--to", "c@example.org", "--subject", "Three", "--body-file", "-",
+                        self.path("data.bin", data), stdin=b"Hello all\n")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        envelope = json.load(open(self.path("1.json")))
+        self.assertEqual(envelope["mail_from"], "me@example.org")
+        self.assertEqual(sorted(envelope["rcpt_tos"]), ["a@example.org", "b@example.org", "c@example.org"])
+        message = email.message_from_binary_file(open(self.path("1.eml"), "rb"))
+        parts = message.get_payload()
+        self.assertIn("Hello all", parts[0].get_payload())
+        self.assertEqual(parts[1].get_payload(decode=True), data)
+        self.assertFalse(os.path.exists(self.path("2.eml")))
+
+    def test_refused_command_lines_and_connection_exit_with_their_status(self):
+        with socket.socket() as closed:   # a port nobody listens on
+            closed.bind(("127.0.0.1", 0))
+            dead = closed.getsockname()[1]
+        base = ["--from", "me@example.org", "--to", "a@example.org"]
+        cases = [
+            (["--server", "127.0.0.1:%d" % self.port, "--timeout", "0", *base], 64, "--timeout"),
+            (["--server", "127.0.0.1:%d" % self.port, *base, self.path("missing.bin")], 66, "missing.bin"),
+            (["--server", "127.0.0.1:%d" % dead, *base], 75, "tessaly-send: 127.0.0.1:%d: " % dead),
+        ]
+        for args, status, text in cases:
+            run = self.send(*args)
+            self.assertEqual(run.returncode, status, run.stderr)
+            self.assertIn(text, run.stderr.decode())
+            self.assertNotIn("  ", run.stderr.decode())
+        self.assertFalse(os.path.exists(self.path("1.eml")))
+
+
+if __name__ == "__main__":
+    SEND = sys.argv.pop(1)
+    unittest.main()

@@ -85,7 +85,9 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));
     // The theme's icon once installed; the program's own copy otherwise
     // (a build tree, or a prefix the icon theme does not search).
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaly"), QIcon(DataFilePath(QStringLiteral("tessaly.svg")))));
+    const QString ownIcon = DataFilePath(QStringLiteral("tessaly.svg"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaly"),
+                                                 QFileInfo::exists(ownIcon) ? QIcon(ownIcon) : QIcon()));
     InstallWidgetMessageBoxes();
 
     // The window decides when the program ends: a compact (tool) window

@@ -169,6 +169,11 @@ TfrmMailTo::TfrmMailTo(const QStringList& Arguments, const std::optional<std::st
     layout->addWidget(pnlControl);
     layout->addWidget(pnlSending);
     layout->addWidget(lstAddresses, 1);
+    // The least size is fixed once, before the native window exists, from
+    // the whole form: hiding a panel later (compact mode, a run) changes no
+    // size hint of the window, which not every platform can pass on.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
+    setMinimumSize(layout->minimumSize());
 
     // The window's tab order: the list, the control panel, the sending panel.
     QWidget* order[] = {lstAddresses, Button1, txtAddress, Button3, btnHidePanel, btnSetup,

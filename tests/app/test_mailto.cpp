@@ -2,12 +2,14 @@
 // started from links (always confirmed, delivered through a real server),
 // "Name <address>" in the list, the data folder, the box width.
 #include "aiosmtpd_server.h"
+#include "integration.h"
 #include "mailto.h"
 #include "readme.h"
 #include "support_app.h"
 
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProcess>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -187,6 +189,22 @@ TEST(MessageBoxWidth, AShortTextStillShowsTheWholeTitle)
     box.show();
     QCoreApplication::processEvents();
     EXPECT_GE(box.width(), BoxWidthForTitle(box.fontMetrics().horizontalAdvance("Information")));
+}
+
+TEST(Integration, NautilusScriptLivesInTheUserDataFolderAndHandsOnTheFiles)
+{
+    EXPECT_EQ(NautilusScriptPath("", "/home/u"), "/home/u/.local/share/nautilus/scripts/Send with Tessaly");
+    EXPECT_EQ(NautilusScriptPath("relative", "/home/u"), "/home/u/.local/share/nautilus/scripts/Send with Tessaly");
+    EXPECT_EQ(NautilusScriptPath("/data/", "/home/u"), "/data/nautilus/scripts/Send with Tessaly");
+    // Run as Nautilus runs it: the selected names as arguments, blanks and
+    // quotes in them and in the program's path kept.
+    TScratch scratch;
+    const std::string program = scratch.Write("it's here", "#!/bin/sh\nprintf '[%s]' \"$@\"\n");
+    QFile::setPermissions(QString::fromStdString(program), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QProcess shell;
+    shell.start("/bin/sh", {"-c", QString::fromStdString(NautilusScript(program)), "script", "a b.txt", "c'd"});
+    ASSERT_TRUE(shell.waitForFinished(10000));
+    EXPECT_EQ(shell.readAllStandardOutput().toStdString(), "[a b.txt][c'd]");
 }
 
 }

@@ -524,6 +524,8 @@ void TfrmMailTo::SetCompactFlags(bool compact)
 {
     const bool shown = isVisible();
     setWindowFlags(compact ? CompactFlags() : NormalFlags());
+    // Compact, the window may shrink to the list alone.
+    setMinimumSize(layout()->minimumSize());
     FCompact = compact;
     FSizeGrip->setVisible(compact);
     FSizeGrip->raise();

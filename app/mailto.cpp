@@ -39,6 +39,20 @@ int HexValue(char c)
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
+// A comma inside a quoted display name ("Lee, Ann" <a@x.org>) separates
+// nothing.
+std::size_t CommaOutsideQuotes(std::string_view text)
+{
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"')
+            quoted = !quoted;
+        else if (text[i] == ',' && !quoted)
+            return i;
+    }
+    return std::string_view::npos;
+}
+
 // Each comma-separated, decoded address; one holding a line break or NUL
 // is dropped whole rather than mended.
 void AddAddresses(std::string_view list, std::vector<std::string>& to)
@@ -46,7 +60,7 @@ void AddAddresses(std::string_view list, std::vector<std::string>& to)
     const std::string decoded = PercentDecode(list);
     std::string_view rest = decoded;
     for (;;) {
-        const auto comma = rest.find(',');
+        const auto comma = CommaOutsideQuotes(rest);
         const std::string_view one = Trimmed(rest.substr(0, comma));
         if (!one.empty() && one.find_first_of(kBreaks) == std::string_view::npos)
             to.push_back(StoredAddress(one));

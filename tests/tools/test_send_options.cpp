@@ -56,14 +56,12 @@ const TArgsRow kRows[] = {
      [](const TSMTP& s) { EXPECT_EQ(s.Body().Text(), "line 1\r\n\r\nline 3\r\n"); }},
     {"MissingAttachment", With({"--to", "a@x.org", "@/missing.bin"}), "", exNoInput, {}},
     {"MissingBodyFile", With({"--to", "a@x.org", "--body-file", "@/missing.txt"}), "", exNoInput, {}},
-    {"UnknownOption", With({"--to", "a@x.org", "--bogus"}), "", exUsage, {}},
     {"BadCharset", With({"--to", "a@x.org", "--charset", "koi8-r"}), "", exUsage, {}},
     {"FingerprintForTheServer", With({"--to", "a@x.org", "--tls-fingerprint", kHexColons}), "", exSent,
      [](const TSMTP& s) { EXPECT_EQ(s.TrustedCertificates(), "mail.example:2525=" + kHex); }},
     {"FingerprintTooShort", With({"--to", "a@x.org", "--tls-fingerprint", "AB:CD"}), "", exUsage, {}},
     {"ServerIPv6WithPort", {"--server", "[::1]:2526", "--from", "me@x.org", "--to", "a@x.org", "--tls-fingerprint", kHex},
      "", exSent, [](const TSMTP& s) { EXPECT_EQ(s.TrustedCertificates(), "::1:2526=" + kHex); }},
-    {"ServerOpenBracket", {"--server", "[::1", "--from", "f@x.org", "--to", "a@x.org"}, "", exUsage, {}},
 };
 
 // A row prints as its name (ctest lists it so).

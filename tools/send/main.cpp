@@ -8,7 +8,10 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <iostream>
+#include <optional>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -78,6 +81,40 @@ void Send(TSMTP& smtp, const TSendOptions& o)
     smtp.Close();
 }
 
+// The secret when no --password-command gives it: asked on the controlling
+// terminal without echo. Without a terminal (a script, cron) or on Ctrl+D
+// nothing comes back, which ends the session as cancelled instead of
+// waiting for a person who is not there.
+std::optional<std::string> AskPasswordOnTerminal()
+{
+    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0)
+        return std::nullopt;
+    termios saved{};
+    const bool quiet = ::tcgetattr(tty, &saved) == 0;
+    if (quiet) {
+        termios noEcho = saved;
+        noEcho.c_lflag &= tcflag_t(~ECHO);
+        ::tcsetattr(tty, TCSAFLUSH, &noEcho);
+    }
+    constexpr char kPrompt[] = "Password: ";
+    bool ended = false;
+    std::string secret;
+    char c = 0;
+    const bool asked = ::write(tty, kPrompt, sizeof kPrompt - 1) >= 0;
+    while (asked && !ended && ::read(tty, &c, 1) == 1) {
+        ended = c == '\n';
+        if (!ended)
+            secret += c;
+    }
+    if (quiet)
+        ::tcsetattr(tty, TCSAFLUSH, &saved);
+    if (::write(tty, "\n", 1) < 0 || !ended)
+        secret.clear();
+    ::close(tty);
+    return ended ? std::optional<std::string>(secret) : std::nullopt;
+}
+
 int Usage(const ESendUsage& e)
 {
     std::fprintf(stderr, "tessaly-send: %s\n", e.what());
@@ -109,6 +146,7 @@ int main(int argc, char** argv)
     } catch (const ESendUsage& e) {
         return Usage(e);
     }
+    smtp.OnPassword = AskPasswordOnTerminal;
     TProgressLine line;
     // A progress line is for a person watching; in a pipe or a log it
     // would only be noise of carriage returns.

@@ -48,7 +48,10 @@ int main(int argc, char** argv)
     // does not count as the last window for Qt.
     QApplication::setQuitOnLastWindowClosed(false);
     TfrmMailTo frmMailTo(QApplication::arguments().mid(1));
-    QObject::connect(&frmMailTo, &TfrmMailTo::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // A command-line run tells its caller whether it sent (ExitCode).
+    QObject::connect(
+        &frmMailTo, &TfrmMailTo::Closed, &app, [&] { QCoreApplication::exit(frmMailTo.ExitCode()); },
+        Qt::QueuedConnection);
     frmMailTo.show();
     return app.exec();
 }

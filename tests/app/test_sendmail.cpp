@@ -316,20 +316,6 @@ TEST_F(SendMailTest, EmptyServerAsksForSetupAndSendsNothingEvenWhenItIsFilledIn)
     ExpectRestored();
 }
 
-TEST_F(SendMailTest, SenderWithNameOnlyPassesTheSettingsCheck)
-{
-    TLines script = SessionScript(1, 1);
-    script.erase(script.begin() + 3, script.begin() + 5);   // no MAIL FROM without an address
-    TFakeSMTPServer& server = Serve(script);
-    window->Mailer.SetFrom("|Sender Name");
-    Select({"a@example.com"}, {"a@example.com"});
-
-    window->SendMail();
-
-    EXPECT_TRUE(seams.Boxes.empty());
-    EXPECT_EQ(Count(server, "RCPT TO:<a@example.com>") + Count(server, "QUIT"), 2u);
-}
-
 // ---- command line ------------------------------------------------------------------------
 
 TEST_F(SendMailTest, CommandLineRunStartsAtTheFirstActivationOnlyAndClosesAfterACancel)

@@ -2,6 +2,7 @@
 //
 // Exit status: 0 when every message went out, 1 when the transfer failed
 // (the failure's message is printed), 2 for a usage error.
+#include "mailingrun.h"
 #include "smtp.h"
 
 #include <QCommandLineParser>
@@ -20,18 +21,7 @@ constexpr int ExitUsage = 2;
 
 const char* StatusText(TMailStatus status)
 {
-    switch (status) {
-    case msConnecting: return "Connecting to Server...";
-    case msLoggingIn: return "Logging in...";
-    case msLoggingOut: return "Logging out...";
-    case msSendingHeaders: return "Sending headers...";
-    case msSendingCommands: return "Sending commands...";
-    case msSendingBody: return "Sending message body...";
-    case msSendingAttachments: return "Sending attachment(s)...";
-    case msCanceled: return "Canceled.";
-    case msEncoding: return "Encoding the attachment(s)...";
-    default: return "";
-    }
+    return MailStatusText(status);
 }
 
 struct TUsageError : std::runtime_error {
@@ -188,27 +178,32 @@ void Configure(TSMTP& smtp, const TOptions& o)
     smtp.SetCharSet(o.CharSet);
 }
 
-// Open, Login, one Transmit per message, Logout; Close on every path.
-void Send(TSMTP& smtp, const TOptions& o)
+// One mailing run, the same as the window's: the options give the whole
+// message, nobody is prompted, and every file is checked before connecting.
+// True when everything was sent; each failure is printed once.
+bool Send(TSMTP& smtp, const TOptions& o, TProgressLine& line)
 {
-    try {
-        smtp.Open();
-        smtp.Login();
-        if (o.OneFilePerMessage && o.Files.Count() > 1) {
-            for (std::string_view file : o.Files) {
-                smtp.SetAttachments(TStrings{file});
-                smtp.Transmit();
-            }
-        } else {
-            smtp.SetAttachments(o.Files);
-            smtp.Transmit();
-        }
-        smtp.Logout();
-    } catch (...) {
-        smtp.Close();
-        throw;
-    }
-    smtp.Close();
+    TRunSettings settings;
+    settings.OneFilePerMsg = o.OneFilePerMessage;
+    settings.MsgText = settings.MsgSubject = 2;   // neither prompt nor file: the options say
+    TMailingRun run(smtp, settings);
+    run.Given = TGivenMessage{o.To, o.CC.ToVector(), o.BCC.ToVector(), o.Subject, o.Body.ToVector()};
+    smtp.SetAttachments(o.Files);
+    run.OnPromptMessage = [](TMessageDraft&) { return true; };
+    run.OnSetup = [] { std::fprintf(stderr, "tessaly-send: --server and an address in --from are required\n"); };
+    run.OnMessage = [&line](TMsgKind kind, std::string text) {
+        if (kind == TMsgKind::Information)
+            return;   // the window's "set up first" box; OnSetup says it here
+        line.End();
+        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
+            text.replace(at, 2, " ");
+        std::fprintf(stderr, "tessaly-send: %s\n", text.c_str());
+    };
+    run.OnSending = [&line](bool sending) {
+        if (!sending)
+            line.End();
+    };
+    return run.Execute() == TRunOutcome::Sent;
 }
 
 } // namespace
@@ -233,17 +228,18 @@ int main(int argc, char** argv)
     } else {
         smtp.OnStatusChange = [](QObject*) {};
     }
+    bool sent = false;
     try {
-        Send(smtp, options);
+        sent = Send(smtp, options, line);
     } catch (const std::exception& e) {
         line.End();
         std::fprintf(stderr, "tessaly-send: %s\n", e.what());
         return ExitFailed;
     }
     line.End();
-    if (smtp.TransferFailed()) {
+    if (smtp.TransferFailed())
         std::fprintf(stderr, "tessaly-send: Transfer not completed.\n");
+    if (!sent || smtp.TransferFailed())
         return ExitFailed;
-    }
     return 0;
 }

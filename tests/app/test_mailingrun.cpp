@@ -158,8 +158,8 @@ const TRunRow kRows[] = {
          EXPECT_EQ(::truncate(f.Settings.MsgTextFile.c_str(), off_t(kMaxTextFileSize + 1)), 0);
      }, "Error: ~/big.txt is larger than 16 MiB; =Failed"},
     {"FifoListFileRefused", [](RunFixture& f) { f.Entries = {f.Fifo("list")}; }, "Error: ~/list is not a regular file; =Failed"},
-    {"MissingTextFileGivesNoText", [](RunFixture& f) { f.Settings.MsgTextFile = f.Dir.Path("none.txt"); },
-     "Open; Login; T to=a@x.org cc= bcc= s=Files: plan.txt f=plan.txt b=; Logout; Close; =Sent"},
+    {"MissingTextFileAndAnUnknownSubjectSettingGiveNothing", [](RunFixture& f) { f.Settings.MsgTextFile = f.Dir.Path("none"), f.Settings.MsgSubject = 7; },
+     "Open; Login; T to=a@x.org cc= bcc= s= f=plan.txt b=; Logout; Close; =Sent"},
     {"NoFilesPromptsWithRecipientsAndTakesTheSubject", [](RunFixture& f) { f.Attach({}), f.Edit = "Hi", f.Entries = {"a@x.org", "b@x.org"}; },
      "prompt to=a@x.org cc= bcc=b@x.org f= s= b=Hello; Open; Login; T to=a@x.org cc= bcc=b@x.org s=Hi f= b=Hello; Logout; Close; =Sent"},
     {"PromptCancelled", [](RunFixture& f) { f.Settings.MsgText = 0, f.Edit.reset(); },
@@ -197,8 +197,11 @@ const TRunRow kRows[] = {
         "T to=boss@x.org cc= bcc= s=Files: report.txt, invoice@march.pdf f=report.txt,invoice@march.pdf b=Hello; Logout; Close; =Sent"},
     {"LatinOneTextForAnIsoPart", [](RunFixture& f) { f.Mailer.SetCharSet(csISO8859), f.Dir.Write("text.txt", "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC"); },
      "Open; Login; T to=a@x.org cc= bcc= s=Files: plan.txt f=plan.txt b=Gr\xFC\xDF ?; Logout; Close; =Sent"},
-    {"GivenMessageReplacesListAndSettings", [](RunFixture& f) { f.Run.Given = TGivenMessage{"to@x.org", {"c@x.org"}, {"b@x.org"}, "Given", TLines{"one"}}; },
-     "Open; Login; T to=to@x.org cc=c@x.org bcc=b@x.org s=Given f=plan.txt b=one; Logout; Close; =Sent"},
+    {"GivenMessageReplacesListAndSettingsAndIsPromptedForAsIs", [](RunFixture& f) {
+         f.Run.Given = TGivenMessage{"to@x.org", {"c@x.org"}, {"b@x.org"}, "Given", TLines{"one"}};
+         f.Run.AlwaysPrompt = true, f.Edit = "Given";
+     }, "prompt to=to@x.org cc=c@x.org bcc=b@x.org f=plan.txt s=Given b=one; Open; Login; "
+        "T to=to@x.org cc=c@x.org bcc=b@x.org s=Given f=plan.txt b=one; Logout; Close; =Sent"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, RunRules, ::testing::ValuesIn(kRows),

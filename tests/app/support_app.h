@@ -45,7 +45,10 @@ public:
     using TStep = std::function<int(QDialog&)>;
     TSeams()
     {
-        FBox = SetMessageBoxHandler([this](const TMessageBox& box) { Boxes.push_back(box.Text), Kinds.push_back(box.Kind); });
+        FBox = SetMessageBoxHandler([this](const TMessageBox& box) {
+            static const char* const kinds[] = {"Error: ", "Warning: ", "Information: "};
+            Boxes.push_back(kinds[int(box.Kind)] + box.Text);
+        });
         FDialog = SetDialogHandler([this](QDialog& d) {
             Shown.push_back(d.metaObject()->className());
             const TStep step = Next(Dialogs, "dialog");
@@ -88,8 +91,7 @@ public:
         }, result);
     }
 
-    TLines Boxes, Shown;
-    std::vector<TMsgKind> Kinds;
+    TLines Boxes, Shown;   // "Kind: text" of each box; class of each dialog
     std::deque<TStep> Dialogs;
     std::deque<std::optional<QString>> Files;   // nullopt: the user cancels
     std::vector<TFileChooser> Choosers;

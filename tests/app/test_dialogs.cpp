@@ -164,7 +164,7 @@ TEST(AddressDialog, EnterAcceptsEscCancelsBrowseReplacesTheTextAndAFullListIsRep
     dialog.btnAddtolist->click();
     dialog.btnAddtolist->click();
     EXPECT_EQ(list, std::vector<QString>{"/home/me/friends.txt"});
-    EXPECT_EQ(seams.Boxes, TLines{"Unable to insert a line."});
+    EXPECT_EQ(seams.Boxes, TLines{"Error: Unable to insert a line."});
 }
 
 // ---- message dialog ----------------------------------------------------------
@@ -205,9 +205,9 @@ TEST(MessageDialog, OpenAndSaveAsWithTheirFailuresAndTheCapacity)
         button->click();
     EXPECT_EQ(dir.Read("typed.txt"), "one\r\ntwo\r\n\r\nfour\xC2\xA0") << "Save as adds .txt";
     EXPECT_EQ(dialog.Lines(), (QStringList{"one", "two", "", QString::fromUtf8("four\xC2\xA0")}));
-    EXPECT_EQ(seams.Boxes, (TLines{"Cannot open file " + dir.Path("missing.txt") + ".",
-                                   "Cannot create file " + dir.Path("typed.txt/x.txt") + ".", "Text exceeds memo capacity.",
-                                   "Text exceeds memo capacity."}));
+    EXPECT_EQ(seams.Boxes, (TLines{"Error: Cannot open file " + dir.Path("missing.txt") + ".",
+                                   "Error: Cannot create file " + dir.Path("typed.txt/x.txt") + ".",
+                                   "Error: Text exceeds memo capacity.", "Error: Text exceeds memo capacity."}));
     EXPECT_EQ(seams.Choosers.at(3).Filter, "Text files (*.txt)|*.txt|All files (*.*)|*.*");
     EXPECT_EQ(seams.Choosers.at(3).DefaultSuffix, "txt");
 }

@@ -52,12 +52,10 @@ public:
     {
         static const char* const outcomes[] = {"Sent", "Stopped", "Failed"};
         Log("=" + std::string(outcomes[int(Run.Execute())]));
-        std::string text = Join(Said, "; "), root = Dir.Path("x");
-        root.pop_back();
-        for (std::size_t at; (at = text.find(root)) != std::string::npos;)
-            text.replace(at, root.size(), "~/");
-        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
-            text.replace(at, 2, "|");
+        std::string text = Join(Said, "; ");
+        for (const auto& [from, to] : {std::pair{Dir.Path(""), std::string("~")}, {"\r\n", "|"}})
+            for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+                text.replace(at, from.size(), to);
         return text;
     }
     void Attach(const TLines& names)

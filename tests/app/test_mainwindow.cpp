@@ -133,7 +133,7 @@ TEST_F(WindowTest, DropMailsTheFilesAndDuringTheRunDropsAndCloseAreRefused)
         EXPECT_TRUE(Drop(dropped));
 
         EXPECT_EQ(during, std::vector<bool>(5, true));
-        EXPECT_EQ(seams.Boxes, TLines{"Transfer in Progress.  Click Cancel button first."});
+        EXPECT_EQ(seams.Boxes, TLines{"Error: Transfer in Progress.  Click Cancel button first."});
         EXPECT_EQ(Count("RCPT TO:<a@x.org>") + Count("Subject:  Files: one.txt, two.dat") + Count("QUIT"), 3u);
         EXPECT_TRUE(Restored());
         EXPECT_EQ(window->pnlControl->isHidden(), compact);
@@ -156,7 +156,7 @@ TEST_F(WindowTest, EscCancelsOnlyWhileSendingAndTheStatusLineShowsEachPhase)
 
     window->SendMail();
 
-    EXPECT_EQ(seams.Boxes, TLines{"Send aborted:\r\nOperation has been canceled"});
+    EXPECT_EQ(seams.Boxes, TLines{"Error: Send aborted:\r\nOperation has been canceled"});
     const std::string blanks(14, ' ');
     EXPECT_EQ(Captions, (TLines{blanks + "Connecting to Server...", blanks + "Logging in...", blanks + "Canceled."}));
     const int changes = window->pnlStatus->CaptionChanges();
@@ -171,7 +171,7 @@ TEST_F(WindowTest, TheRunsPromptsAreTheWindowsDialogs)
     // No server: the information box and Setup; nothing is sent.
     seams.Dialogs = {seams.Drive<TSetupDlg>([](TSetupDlg&) {}, QDialog::Rejected)};
     window->MailtoSelected1Click();
-    EXPECT_EQ(seams.Boxes, TLines{"Please setup default message options \r\nand then try again."});
+    EXPECT_EQ(seams.Boxes, TLines{"Information: Please setup default message options \r\nand then try again."});
 
     // Nothing selected, no files: the recipient prompt ("&Add To List" puts
     // the answer in the list), then the message dialog with the Latin-1 text.
@@ -253,7 +253,7 @@ TEST_F(WindowTest, StartUpLoadsBoundsLookAndASortedListCloseSavesThemOrStaysOpen
 
     window = std::make_unique<TfrmMailTo>(QStringList{}, dir.Path("none/tessaly.ini"));
     EXPECT_FALSE(window->close());
-    EXPECT_EQ(seams.Boxes, TLines{"Unable to write to " + dir.Path("none/tessaly.ini") + "."});
+    EXPECT_EQ(seams.Boxes, TLines{"Error: Unable to write to " + dir.Path("none/tessaly.ini") + "."});
 }
 
 TEST_F(WindowTest, ColourAndFontCancelLeaveTheListAndConfirmedOnesAreTaken)
@@ -278,7 +278,7 @@ TEST_F(WindowTest, ListCommandsAddEditAndRemoveEntriesByKeyButtonAndMenu)
     window->txtAddress->setFocus();
     window->txtAddress->setText("a@x.org");
     QTest::keyClick(window->txtAddress, Qt::Key_Return);   // "&Add:" is the default button
-    EXPECT_EQ(seams.Boxes, TLines{"Email address must have \"@\" part."});
+    EXPECT_EQ(seams.Boxes, TLines{"Error: Email address must have \"@\" part."});
     Select({}, {"c@x.org", "f@x.org"});
     window->lstAddresses->setFocus();
     QTest::keyClick(window->lstAddresses, Qt::Key_Delete);

@@ -43,9 +43,8 @@ bool SessionBusPresent()
 
 bool TDesktopKeyring::Available()
 {
-    // Asked once: the session does not change under a running program.
-    static const bool present = SessionBusPresent();
-    return present;
+    // Cheap after the first time: Qt keeps the bus connection.
+    return SessionBusPresent();
 }
 
 std::optional<std::string> TDesktopKeyring::Read(const std::string& key)

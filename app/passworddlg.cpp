@@ -129,8 +129,10 @@ TTrustDlg::TTrustDlg(const TCertificateInfo& info, QWidget* parent) : QDialog(pa
     main->addLayout(ButtonRow(btnTrust, CancelBtn));
     FixFrame(*this);
     // Trusting is the exception: Enter must not do it by accident.
+    btnTrust->setAutoDefault(false);
     btnTrust->setDefault(false);
     CancelBtn->setDefault(true);
+    CancelBtn->setFocus();
     connect(btnTrust, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }

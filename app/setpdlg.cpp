@@ -414,11 +414,13 @@ void TSetupDlg::CreateLoginControls()
                                                   "or the OAuth2 access token."));
     // The Port box keeps its old meaning; say plainly how to reach another
     // port, since on this system the service look-up does not fail.
-    lblPortHint = Named<QLabel>("lblPortHint", QStringLiteral("For another port write it after the server, as "
-        "host:port. The Port box is used only when the system does not know the \"smtp\" service."));
+    lblPortHint = Named<QLabel>("lblPortHint", QStringLiteral("Another port: write host:port as the server. "
+        "The Port box counts only if the \"smtp\" service is unknown."));
     lblPortHint->setWordWrap(true);
+    lblPortHint->setToolTip(QStringLiteral("The Port box is used only when the system does not know the "
+                                           "\"smtp\" service, which here is never the case."));
     ServerEdit->setPlaceholderText(QStringLiteral("host or host:port"));
-    spnPort->setToolTip(lblPortHint->text());
+    spnPort->setToolTip(lblPortHint->toolTip());
     btnTest = Named<QPushButton>("btnTest", QStringLiteral("&Test"));
     btnTest->setToolTip(QStringLiteral("Connect, log in and log out with these settings; nothing is sent."));
 }

@@ -387,7 +387,8 @@ const std::string kFreshFile =
     "[Setup]\r\nPort=25\r\nTimeOut=60\r\nUseDomainAddress=1\r\nUseBCC=1\r\nShowSuccess=1\r\nOneFilePerMsg=0\r\n"
     "ShowPanel=1\r\nMsgTextFile=\r\nMsgText=0\r\nMsgSubjectDef=\r\nMsgSubject=0\r\nBackColor=-2147483643\r\n"
     "Height=321\r\nWidth=432\r\nTop=15\r\nLeft=15\r\nFontColor=0\r\nFontName=MS Sans Serif\r\nFontSize=10\r\n"
-    "Server=\r\nEMail Address=\r\nName=\r\nLog File=\r\nEncoding=1\r\nCharSet=0\r\n";
+    "Server=\r\nEMail Address=\r\nName=\r\nLog File=\r\nEncoding=1\r\nCharSet=0\r\n"
+    "Security=0\r\nUser=\r\nAuthMethod=0\r\nPasswordCommand=\r\nCAFile=\r\nTrustedCertificate=\r\n";
 
 class Settings : public ::testing::Test {
 protected:
@@ -417,14 +418,15 @@ protected:
     TLines Addresses;
 };
 
-TEST_F(Settings, MissingFileGivesEveryDefaultAndTheFirstSaveWrites25KeysInOrder)
+TEST_F(Settings, MissingFileGivesEveryDefaultAndTheFirstSaveWritesEveryKeyInOrder)
 {
     // Start far from the defaults, so a key that is not applied shows.
     const std::string other = "[Setup]\r\nPort=1\r\nTimeOut=5\r\nUseDomainAddress=0\r\nUseBCC=0\r\nShowSuccess=0\r\n"
         "OneFilePerMsg=1\r\nShowPanel=0\r\nMsgTextFile=f\r\nMsgText=1\r\nMsgSubjectDef=s\r\nMsgSubject=2\r\n"
         "BackColor=7\r\nHeight=100\r\nWidth=200\r\nTop=3\r\nLeft=4\r\nFontColor=5\r\nFontName=Other\r\nFontSize=6\r\n"
         "Server=old\r\nEMail Address=old@example.org\r\nName=Old\r\nLog File=/old.log\r\nEncoding=0\r\nCharSet=0\r\n"
-        "\r\n[Addresses]\r\nanAddress0=stale\r\n";
+        "Security=3\r\nUser=jo\r\nAuthMethod=2\r\nPasswordCommand=pass mail\r\nCAFile=/ca.pem\r\n"
+        "TrustedCertificate=mx:465=AB:CD mx:587=EF\r\n\r\n[Addresses]\r\nanAddress0=stale\r\n";
     Load(other);
     Save();
     ASSERT_EQ(FileText(), other) << "every key read and written back";
@@ -452,6 +454,12 @@ TEST_F(Settings, EachValueIsReadByItsRuleAndSavedBack)
         {"Encoding=2", "Encoding=1"}, {"Encoding=-1", "Encoding=1"}, {"CharSet=7", "CharSet=0"},
         // UUencode keeps US-ASCII: the encoding is set first.
         {"Encoding=0\r\nCharSet=1", "Encoding=0\r\nCharSet=0"}, {"Encoding=1\r\nCharSet=1", "Encoding=1\r\nCharSet=1"},
+        // Submission keys: unknown enumeration values load as Auto; texts
+        // that the reader would trim or unquote are written quoted.
+        {"Security=4", "Security=0"}, {"Security=-1", "Security=0"}, {"AuthMethod=4", "AuthMethod=4"},
+        {"AuthMethod=5", "AuthMethod=0"}, {"User=\"  jo \"", "User=\"  jo \""},
+        {"PasswordCommand=\"\"pass\" show \"mail\"\"", "PasswordCommand=\"\"pass\" show \"mail\"\""},
+        {"PasswordCommand='pass' x", "PasswordCommand='pass' x"},
         {"MsgText=3", "MsgText=0"}, {"MsgSubject=-1", "MsgSubject=0"}, {"MsgSubject=2", "MsgSubject=2"},
         {"FontSize=0", "FontSize=10"}, {"FontSize=100000", "FontSize=10"}, {"Height=0", "Height=321"},
         {"Width=-40", "Width=432"}, {"Width=100000", "Width=432"}, {"Top=-99999", "Top=15"},

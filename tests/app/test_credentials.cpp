@@ -1,0 +1,249 @@
+// The login secret (keyring, password dialog, forgetting a refused one), the
+// certificate-trust dialog and the Setup dialog's login fields and Test,
+// all through the dialog and message-box seams.
+#include "aiosmtpd_server.h"
+#include "credentials.h"
+#include "keyring.h"
+#include "passworddlg.h"
+#include "setpdlg.h"
+#include "support_app.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QTcpServer>
+
+#include <map>
+
+namespace {
+
+class TMemoryKeyring : public TKeyring {
+public:
+    bool Present = true;
+    std::map<std::string, std::string> Secrets;
+    int Calls = 0;
+    bool Available() override { return Present; }
+    std::optional<std::string> Read(const std::string& key) override
+    {
+        ++Calls;
+        const auto found = Secrets.find(key);
+        return found == Secrets.end() ? std::nullopt : std::optional(found->second);
+    }
+    bool Write(const std::string& key, const std::string& secret) override { return ++Calls, Secrets[key] = secret, true; }
+    void Forget(const std::string& key) override { ++Calls, Secrets.erase(key); }
+};
+
+// One login of a run: what the dialog gets typed (nullptr: no dialog may
+// open; "" with Remember false: cancelled), whether it warns of a refusal,
+// the server's answer and the secret the client must get.
+struct TLogin {
+    const char* Typed;
+    bool Remember, Warned, Accepted;
+    std::optional<std::string> Got;
+};
+struct TSecretCase {
+    const char* Name;
+    bool Keyring;
+    std::optional<std::string> Stored;     // in the keyring before
+    std::vector<TLogin> Logins;
+    std::optional<std::string> StoredAfter;
+};
+const std::string kKey = "jo@mail.example.org";
+
+class Secrets : public ::testing::TestWithParam<TSecretCase> {
+protected:
+    void SetUp() override
+    {
+        auto keyring = std::make_unique<TMemoryKeyring>();
+        Ring = keyring.get();
+        FOld = SetKeyring(std::move(keyring));
+        ForgetSessionSecrets();
+        Mailer.SetUser("jo");
+        Mailer.SetServer("mail.example.org");
+        AttachCredentials(Mailer);
+    }
+    void TearDown() override
+    {
+        SetKeyring(std::move(FOld));
+        ForgetSessionSecrets();
+    }
+    TSeams Seams;
+    TSMTP Mailer;
+    TMemoryKeyring* Ring = nullptr;
+    std::unique_ptr<TKeyring> FOld;
+};
+
+TEST_P(Secrets, ComeFromTheKeyringOrTheDialogAndARefusedOneIsForgotten)
+{
+    const TSecretCase& c = GetParam();
+    Ring->Present = c.Keyring;
+    if (c.Stored)
+        Ring->Secrets[kKey] = *c.Stored;
+    for (const TLogin& login : c.Logins) {
+        if (login.Typed)
+            Seams.Dialogs.push_back(TSeams::Drive<TPasswordDlg>([&](TPasswordDlg& d) {
+                EXPECT_EQ(d.lblPrompt->text(), "Password for jo at mail.example.org:");
+                EXPECT_EQ(!d.lblRefused->isHidden(), login.Warned) << d.lblRefused->text().toStdString();
+                EXPECT_EQ(d.lblRefused->text(), "The server refused the password for jo.");
+                d.txtPassword->setText(login.Typed);
+                d.chkRemember->setChecked(login.Remember);
+                (*login.Typed || login.Remember ? d.OKBtn : d.CancelBtn)->click();
+            }));
+        const auto got = Mailer.OnPassword();
+        EXPECT_EQ(got, login.Got);
+        EXPECT_TRUE(Seams.Dialogs.empty()) << "the dialog did not open";
+        if (got)
+            Mailer.OnAuthResult(login.Accepted);
+    }
+    EXPECT_EQ(Seams.DialogClasses.size(), std::size_t(std::count_if(c.Logins.begin(), c.Logins.end(),
+                                                                    [](const TLogin& l) { return l.Typed; })));
+    const auto stored = Ring->Secrets.find(kKey);
+    EXPECT_EQ(stored == Ring->Secrets.end() ? std::nullopt : std::optional(stored->second), c.StoredAfter);
+    EXPECT_TRUE(c.Keyring || Ring->Calls == 0) << "no keyring: never asked";
+}
+
+const TSecretCase kSecretCases[] = {
+    {"RememberedOnlyOnceAccepted", true, std::nullopt,
+     {{"bad", true, false, false, "bad"}, {"pw", true, true, true, "pw"}, {nullptr, false, false, true, "pw"}}, "pw"},
+    {"RefusedStoredSecretIsForgotten", true, "old",
+     {{nullptr, false, false, false, "old"}, {"new", false, true, true, "new"}, {"again", false, false, true, "again"}},
+     std::nullopt},
+    {"CancelledDialog", true, std::nullopt, {{"", false, false, true, std::nullopt}}, std::nullopt},
+    {"NoKeyringKeepsItForThisRunOnly", false, std::nullopt,
+     {{"pw", true, false, true, "pw"}, {nullptr, false, false, false, "pw"}, {"pw2", false, true, true, "pw2"}},
+     std::nullopt},
+};
+INSTANTIATE_TEST_SUITE_P(Credentials, Secrets, ::testing::ValuesIn(kSecretCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(Secrets, APasswordCommandsRefusalLeavesTheKeyringAlone)
+{
+    Ring->Secrets[kKey] = "kept";
+    Mailer.OnAuthResult(false);   // no OnPassword before: the secret was the command's
+    EXPECT_EQ(Ring->Secrets[kKey] + std::to_string(Ring->Calls), "kept0");
+}
+
+TEST(Credentials, WithoutASessionBusTheDesktopKeyringIsSkippedAndTheDialogAsks)
+{
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    TDesktopKeyring desktop;
+    EXPECT_FALSE(desktop.Available());
+    EXPECT_EQ(desktop.Read(kKey), std::nullopt);
+    EXPECT_FALSE(desktop.Write(kKey, "pw"));
+    TSeams seams;
+    seams.Dialogs.push_back(TSeams::Drive<TPasswordDlg>([](TPasswordDlg& d) {
+        d.txtPassword->setText("typed");
+        d.OKBtn->click();
+    }));
+    TSMTP mailer;
+    AttachCredentials(mailer);
+    EXPECT_EQ(mailer.OnPassword(), "typed");
+    if (!bus.isEmpty())
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+}
+
+// ---- certificate trust ------------------------------------------------------
+
+TEST(Credentials, TrustDialogShowsTheProblemAndFingerprintAndTrustReplacesTheServersEntry)
+{
+    std::string fingerprint;
+    for (int i = 0; i < 31; ++i)
+        fingerprint += "A0:";
+    const TCertificateInfo info{"mail.example.org", 465, "unknown issuer", fingerprint + "FF"};
+    const std::string before = "other.org:465=11 mail.example.org:465=OLD";
+    for (const bool trust : {false, true}) {
+        TSeams seams;
+        seams.Dialogs.push_back(TSeams::Drive<TTrustDlg>([&](TTrustDlg& d) {
+            EXPECT_EQ(d.lblQuestion->text(), "Trust this certificate for mail.example.org?");
+            EXPECT_EQ(d.lblProblem->text(), "The certificate of mail.example.org, port 465, did not verify: unknown issuer.");
+            EXPECT_EQ(d.lblFingerprint->text().count('\n'), 2) << "a title line and two lines of 16 pairs";
+            QTest::keyClick(&d, Qt::Key_Return);
+            EXPECT_EQ(d.result(), QDialog::Rejected) << "Enter must not trust";
+            if (trust)
+                d.btnTrust->click();
+        }));
+        TSMTP mailer;
+        mailer.SetTrustedCertificates(before);
+        AttachCredentials(mailer);
+        EXPECT_EQ(mailer.OnUntrustedCertificate(info), trust);
+        EXPECT_EQ(mailer.TrustedCertificates(), trust ? "other.org:465=11 mail.example.org:465=" + info.Fingerprint : before);
+    }
+}
+
+// ---- Setup: login fields and Test --------------------------------------------
+
+class SetupLogin : public ::testing::Test {
+protected:
+    void Show(std::function<void(TSetupDlg&)> drive)
+    {
+        Seams.Dialogs.push_back(TSeams::Drive<TSetupDlg>(std::move(drive)));
+        ShowSetup(nullptr, Mailer, Run);
+    }
+    TSeams Seams;
+    TSMTP Mailer;
+    TRunSettings Run;
+};
+
+TEST_F(SetupLogin, EveryChoiceRoundTripsAndCancelKeepsTheOld)
+{
+    Mailer.SetCAFile("/etc/extra-ca.pem");
+    Mailer.SetTrustedCertificates("h:465=AA");
+    for (int i = 0; i <= amOAUTHBEARER; ++i) {
+        const std::string user = "user" + std::to_string(i);
+        Show([&](TSetupDlg& d) {
+            EXPECT_EQ(d.SecurityComboBox->currentIndex(), i == 0 ? 0 : (i - 1) % 4);
+            EXPECT_EQ(d.AuthMethodComboBox->currentIndex(), i == 0 ? 0 : i - 1);
+            d.SecurityComboBox->setCurrentIndex(i % 4);
+            d.AuthMethodComboBox->setCurrentIndex(i);
+            d.txtUser->setText(QString::fromStdString(user));
+            d.txtPasswordCommand->setText(QString::fromStdString("pass show " + user));
+            d.Button1->click();
+        });
+        EXPECT_EQ(std::make_tuple(int(Mailer.Security()), int(Mailer.AuthMethod()), Mailer.User(), Mailer.PasswordCommand()),
+                  std::make_tuple(i % 4, i, user, "pass show " + user));
+    }
+    Show([](TSetupDlg& d) {
+        d.txtUser->setText("changed");
+        d.Button2->click();
+    });
+    EXPECT_EQ(Mailer.User() + " " + Mailer.CAFile() + " " + Mailer.TrustedCertificates(), "user4 /etc/extra-ca.pem h:465=AA");
+}
+
+TEST_F(SetupLogin, TestReportsTheFailureInItsOwnWordsOrWhatTheServerOffers)
+{
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QString refused = QString("127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    TAiosmtpdServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    Mailer.SetServer("kept.example.org");
+    for (const QString& address : {refused, QString::fromStdString(server.Address())}) {
+        Show([&](TSetupDlg& d) {
+            d.ServerEdit->setText(address);
+            d.UserAddressEdit->setText("me@example.org");
+            d.btnTest->click();
+            EXPECT_TRUE(d.isVisible() && d.Button1->isEnabled()) << "Test leaves the dialog open";
+            d.Button2->click();
+        });
+    }
+    ASSERT_EQ(Seams.Boxes.size(), 2u);
+    EXPECT_EQ(Seams.Boxes[0].Kind, TMsgKind::Error);
+    EXPECT_NE(Seams.Boxes[0].Text.find("The test failed: "), std::string::npos) << Seams.Boxes[0].Text;
+    EXPECT_EQ(Seams.Boxes[1].Kind, TMsgKind::Information) << Seams.Boxes[1].Text;
+    EXPECT_NE(Seams.Boxes[1].Text.find("no login was tried"), std::string::npos) << Seams.Boxes[1].Text;
+    EXPECT_EQ(Mailer.Server(), "kept.example.org");
+}
+
+TEST(SetupLoginReport, NamesWhatIsOfferedAndHowTheLoginWent)
+{
+    TCapabilities all{true, true, true, true, {"PLAIN", "LOGIN"}, 1024};
+    EXPECT_EQ(ConnectionReport("mx:587", all, true, "jo", ""),
+              "Server: mx:587\nThe connection is encrypted (TLS).\nThe server offers: STARTTLS, 8BITMIME, SMTPUTF8, "
+              "PIPELINING, SIZE 1024, AUTH PLAIN LOGIN.\nLogin as jo works.");
+    EXPECT_EQ(ConnectionReport("mx", {}, false, "jo", "535 5.7.8 Bad credentials"),
+              "Server: mx\nThe connection is not encrypted.\nThe server offers: no extensions.\n"
+              "The test failed: 535 5.7.8 Bad credentials");
+}
+
+}

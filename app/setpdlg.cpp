@@ -466,7 +466,7 @@ void TSetupDlg::CopyLogin(TSMTP& smtp) const
 void TSetupDlg::SetTesting(TSMTP* test)
 {
     FTest = test;
-    for (QWidget* button : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button4), static_cast<QWidget*>(btnTest)})
+    for (QPushButton* button : {Button1, Button4, btnTest})
         button->setEnabled(!test);
 }
 

@@ -455,9 +455,12 @@ void TSetupDlg::FillLogin(const TSMTP& mailer)
 
 void TSetupDlg::CopyLogin(TSMTP& smtp) const
 {
-    smtp.SetSecurity(TSecurity(SecurityComboBox->currentIndex()));
+    // A list with nothing chosen keeps what the client holds.
+    if (SecurityComboBox->currentIndex() >= 0)
+        smtp.SetSecurity(TSecurity(SecurityComboBox->currentIndex()));
     smtp.SetUser(txtUser->text().toStdString());
-    smtp.SetAuthMethod(TAuthMethod(AuthMethodComboBox->currentIndex()));
+    if (AuthMethodComboBox->currentIndex() >= 0)
+        smtp.SetAuthMethod(TAuthMethod(AuthMethodComboBox->currentIndex()));
     smtp.SetPasswordCommand(txtPasswordCommand->text().toStdString());
     smtp.SetCAFile(FCAFile);
     smtp.SetTrustedCertificates(FTrustedCertificates);

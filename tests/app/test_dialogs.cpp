@@ -218,7 +218,8 @@ const std::string kFreshFile =
     "[Setup]\r\nPort=25\r\nTimeOut=60\r\nUseDomainAddress=1\r\nUseBCC=1\r\nShowSuccess=1\r\nOneFilePerMsg=0\r\n"
     "ShowPanel=1\r\nMsgTextFile=\r\nMsgText=0\r\nMsgSubjectDef=\r\nMsgSubject=0\r\nBackColor=-2147483643\r\n"
     "Height=321\r\nWidth=432\r\nTop=15\r\nLeft=15\r\nFontColor=0\r\nFontName=MS Sans Serif\r\nFontSize=10\r\n"
-    "Server=\r\nEMail Address=\r\nName=\r\nLog File=\r\nEncoding=1\r\nCharSet=0\r\n";
+    "Server=\r\nEMail Address=\r\nName=\r\nLog File=\r\nEncoding=1\r\nCharSet=0\r\n"
+    "Security=0\r\nUser=\r\nAuthMethod=0\r\nPasswordCommand=\r\nCAFile=\r\nTrustedCertificate=\r\n";
 
 class Settings : public ::testing::Test {
 protected:
@@ -250,6 +251,8 @@ TEST_F(Settings, EveryKeyReadAndWrittenBackAndAMissingFileGivesTheDefaults)
         "OneFilePerMsg=1\r\nShowPanel=0\r\nMsgTextFile=f\r\nMsgText=1\r\nMsgSubjectDef=s\r\nMsgSubject=2\r\n"
         "BackColor=7\r\nHeight=100\r\nWidth=200\r\nTop=3\r\nLeft=4\r\nFontColor=5\r\nFontName=Other\r\nFontSize=6\r\n"
         "Server=old\r\nEMail Address=old@example.org\r\nName=Old\r\nLog File=/old.log\r\nEncoding=0\r\nCharSet=0\r\n"
+        "Security=3\r\nUser=jo\r\nAuthMethod=2\r\nPasswordCommand=pass mail\r\nCAFile=/ca.pem\r\n"
+        "TrustedCertificate=mx:465=AB:CD mx:587=EF\r\n"
         "Extra=kept\r\n\r\n[Other]\r\nkey=value\r\n\r\n[Addresses]\r\nanAddress0=stale\r\n";
     Load(other);
     Save();
@@ -271,6 +274,11 @@ TEST_F(Settings, EachValueIsReadByItsRuleAndSavedBack)
         {"Encoding=0\r\nCharSet=1", "Encoding=0\r\nCharSet=0"},   // UUencode keeps US-ASCII
         {"MsgText=3", "MsgText=0"}, {"MsgSubject=-1", "MsgSubject=0"}, {"FontSize=100000", "FontSize=10"},
         {"Height=0", "Height=321"}, {"Top=-99999", "Top=15"}, {"Left=-200", "Left=-200"},
+        // Submission keys: unknown enumeration values load as Auto; texts
+        // that the reader would trim or unquote are written quoted.
+        {"Security=4", "Security=0"}, {"AuthMethod=4", "AuthMethod=4"}, {"AuthMethod=5", "AuthMethod=0"},
+        {"User=\"  jo \"", "User=\"  jo \""},
+        {"PasswordCommand=\"\"pass\" show \"mail\"\"", "PasswordCommand=\"\"pass\" show \"mail\"\""},
         {"Server=" + std::string(2000, 's'), "Server=" + std::string(1023, 's')},
         {"EMail Address=me@example.org\r\nName=Jo|Jr", "EMail Address=me@example.org\r\nName=Jo|Jr"},
         // Any key names an address; empty ones go, blanks around one go.

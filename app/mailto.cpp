@@ -1,5 +1,7 @@
 #include "mailto.h"
 
+#include "mailingrun.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -70,23 +72,6 @@ void AddAddresses(std::string_view list, std::vector<std::string>& to)
     }
 }
 
-std::vector<std::string> Lines(std::string_view text)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n')
-            continue;
-        lines.emplace_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines.emplace_back(text.substr(start));
-    return lines;
-}
-
 void TakeField(const std::string& name, std::string_view value, TMailtoLink& link)
 {
     if (name == "to")
@@ -100,7 +85,7 @@ void TakeField(const std::string& name, std::string_view value, TMailtoLink& lin
         std::replace_if(subject.begin(), subject.end(), [](char c) { return kBreaks.find(c) != kBreaks.npos; }, ' ');
         link.Subject = subject;
     } else if (name == "body" && !link.Body)
-        link.Body = Lines(PercentDecode(value));
+        link.Body = SplitLines(PercentDecode(value));
     else if ((name == "attach" || name == "attachment") && !value.empty())
         link.Attachments.push_back(LocalPathFromArgument(PercentDecode(value)));
 }

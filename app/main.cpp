@@ -94,7 +94,10 @@ int main(int argc, char** argv)
     // does not count as the last window for Qt.
     QApplication::setQuitOnLastWindowClosed(false);
     TfrmMailTo frmMailTo(RunArguments(arguments));
-    QObject::connect(&frmMailTo, &TfrmMailTo::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // A command-line run tells its caller whether it sent (ExitCode).
+    QObject::connect(
+        &frmMailTo, &TfrmMailTo::Closed, &app, [&] { QCoreApplication::exit(frmMailTo.ExitCode()); },
+        Qt::QueuedConnection);
     frmMailTo.show();
     return app.exec();
 }

@@ -4,6 +4,7 @@
 // drops and the helpers of the unit in unit1_drops.cpp.
 #include "unit1.h"
 
+#include "credentials.h"
 #include "dialogs.h"
 #include "msgbox.h"
 #include "readme.h"
@@ -157,6 +158,7 @@ TfrmMailTo::TfrmMailTo(const QStringList& Arguments, const std::optional<std::st
     Mailer.SetDefaultPort(25);
     Mailer.OnStatusChange = [this](QObject* sender) { MailerStatusChange(sender); };
     Mailer.OnProgress = [this](QObject* sender) { MailerProgress(sender); };
+    AttachCredentials(Mailer, this);   // password, keyring and certificate trust
 
     BuildControlPanel();
     BuildSendingPanel();

@@ -20,37 +20,45 @@ std::optional<TMailtoLink> LinkFromArguments(const QStringList& arguments)
     return link;
 }
 
-void TfrmMailTo::AddLinkRecipients(bool& first, std::string& result, TStrings& list)
+void TfrmMailTo::TakeLink(TMailingRun& run) const
 {
     if (!FLink)
         return;
-    for (const std::string& to : FLink->To)
-        AddRecipient(to, first, result, list);
-    // The link says which copies are blind; UseBCC decides only for the
-    // further To addresses, as for every other argument.
-    for (const std::string& cc : FLink->CC)
-        Mailer.CC().Add(cc);
-    for (const std::string& bcc : FLink->BCC)
-        Mailer.BCC().Add(bcc);
+    // A link (from a web page, perhaps) never sends without confirmation.
+    run.AlwaysPrompt = true;
+    // The addresses among the other arguments come first, then the link's
+    // To; the first is the recipient, UseBCC decides for the further ones.
+    // The link itself says which of its copies are blind.
+    std::vector<std::string> to;
+    for (const std::string& argument : run.Arguments)
+        if (argument.find('@') != std::string::npos && !QFileInfo::exists(QString::fromStdString(argument)))
+            to.push_back(argument);
+    to.insert(to.end(), FLink->To.begin(), FLink->To.end());
+    TGivenMessage given{to.empty() ? std::string() : to.front(), {}, {}, FLink->Subject, FLink->Body};
+    for (std::size_t i = 1; i < to.size(); ++i)
+        (Run.UseBCC ? given.BCC : given.CC).push_back(to[i]);
+    given.CC.insert(given.CC.end(), FLink->CC.begin(), FLink->CC.end());
+    given.BCC.insert(given.BCC.end(), FLink->BCC.begin(), FLink->BCC.end());
+    run.Given = std::move(given);
     for (const std::string& file : FLink->Attachments)
         if (IsExistingFile(file))
-            Mailer.Attachments().Add(QFileInfo(QString::fromStdString(file)).absoluteFilePath().toStdString());
+            run.Arguments.push_back(file);
 }
 
-QStringList TfrmMailTo::RunSummary() const
+QStringList TfrmMailTo::RunSummary(const TMessageDraft& draft) const
 {
     QStringList lines;
     const auto add = [&lines](const char* label, std::string_view value) {
         lines << QString::fromLatin1(label) + QString::fromStdString(DisplayAddress(value));
     };
-    if (!Mailer.Recipient().empty())
-        add("To: ", Mailer.Recipient());
-    for (std::string_view cc : Mailer.CC())
+    if (!draft.Recipient.empty())
+        add("To: ", draft.Recipient);
+    for (const std::string& cc : draft.CC)
         add("Cc: ", cc);
-    for (std::string_view bcc : Mailer.BCC())
+    for (const std::string& bcc : draft.BCC)
         add("Bcc: ", bcc);
-    for (std::string_view file : Mailer.Attachments())
-        lines << QStringLiteral("File: ") + QString::fromStdString(std::string(file));
+    for (const std::string& file : draft.Attachments)
+        lines << QStringLiteral("File: ") + QString::fromStdString(file);
     // A file the link names that does not exist is not sent; say so, so
     // that nobody believes it went out.
     if (FLink)

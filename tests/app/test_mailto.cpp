@@ -2,13 +2,17 @@
 // started from links (always confirmed, delivered through a real server),
 // "Name <address>" in the list, the data folder, the box width.
 #include "aiosmtpd_server.h"
+#include "fake_smtp_server.h"
 #include "integration.h"
+#include "mesgdlg.h"
 #include "mailto.h"
 #include "readme.h"
 #include "support_app.h"
+#include "unit1.h"
 
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QStyledItemDelegate>
 
@@ -63,7 +67,20 @@ INSTANTIATE_TEST_SUITE_P(Rows, MailtoParse, ::testing::ValuesIn(kLinks),
 
 // ---- runs started from a link ----------------------------------------------------
 
-using MailtoRunTest = AppWindowTest;
+// A main window on a settings file in a scratch folder.
+class MailtoRunTest : public ::testing::Test {
+protected:
+    void SetUp() override { Open({}); }
+    void Open(const QStringList& arguments)
+    {
+        window = std::make_unique<TfrmMailTo>(arguments, scratch.Path("tessaly.ini"));
+        window->Mailer.SetFrom("me@x.org"), window->Mailer.SetShowResult(false), window->Mailer.SetTimeOut(5);
+    }
+
+    TSeams seams;
+    TScratch scratch;
+    std::unique_ptr<TfrmMailTo> window;
+};
 
 // Whatever the settings say, the message dialog asks; Cancel sends nothing.
 TEST_F(MailtoRunTest, EverySettingsCombinationShowsTheMessageDialogAndCancelSendsNothing)
@@ -71,7 +88,8 @@ TEST_F(MailtoRunTest, EverySettingsCombinationShowsTheMessageDialogAndCancelSend
     const std::string file = scratch.Write("plan.txt", "plan");
     for (const bool withFile : {false, true}) {
         Open({QString::fromStdString("mailto:a@x.org?subject=S" + (withFile ? "&attach=" + file : std::string()))});
-        TFakeSMTPServer& server = Serve(SessionScript(1, 1));
+        TFakeSMTPServer server({"S: 220 ready"});
+        window->Mailer.SetServer(server.Address());
         for (int msgText : {0, 1, 2})
             for (int msgSubject : {0, 1, 2, 3})
                 for (int flags = 0; flags < 8; ++flags) {
@@ -80,10 +98,10 @@ TEST_F(MailtoRunTest, EverySettingsCombinationShowsTheMessageDialogAndCancelSend
                     window->Run.OneFilePerMsg = flags & 1;
                     window->Run.UseBCC = flags & 2;
                     window->Mailer.SetShowResult(flags & 4);
-                    seams.DialogClasses.clear();
-                    seams.Dialogs = {TSeams::Any(QDialog::Rejected)};
+                    seams.Shown.clear();
+                    seams.Dialogs = {[](QDialog&) { return int(QDialog::Rejected); }};
                     window->SendMail();
-                    EXPECT_EQ(seams.DialogClasses, TLines{"TMsgDlg"}) << msgText << msgSubject << flags << withFile;
+                    EXPECT_EQ(seams.Shown, TLines{"TMsgDlg"}) << msgText << msgSubject << flags << withFile;
                 }
         EXPECT_EQ(server.Connections(), 0);
     }
@@ -124,7 +142,9 @@ TEST_F(MailtoRunTest, LinkWithAttachmentDeliversOneMessageThroughARealServerAfte
 
 TEST_F(MailtoRunTest, ListShowsNameAndAddressKeepsTheStoredFormAndHintsWhenEmpty)
 {
-    ShowActive(*window);
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    QCoreApplication::processEvents();
     const QWidget* hint = window->lstAddresses->viewport()->findChild<QLabel*>("lblEmptyHint");
     ASSERT_TRUE(hint && hint->isVisible());
     window->txtAddress->setText("Ann Lee <a@x.org>");

@@ -2,12 +2,15 @@
 //
 // The options and the exit statuses (sysexits.h) are in options.cpp; this
 // file drives the session.
+#include "mailingrun.h"
 #include "options.h"
 #include "smtp.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <exception>
+#include <functional>
 #include <fcntl.h>
 #include <iostream>
 #include <optional>
@@ -15,22 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-const char* StatusText(TMailStatus status)
-{
-    switch (status) {
-    case msConnecting: return "Connecting to Server...";
-    case msLoggingIn: return "Logging in...";
-    case msLoggingOut: return "Logging out...";
-    case msSendingHeaders: return "Sending headers...";
-    case msSendingCommands: return "Sending commands...";
-    case msSendingBody: return "Sending message body...";
-    case msSendingAttachments: return "Sending attachment(s)...";
-    case msCanceled: return "Canceled.";
-    case msEncoding: return "Encoding the attachment(s)...";
-    default: return "";
-    }
-}
 
 // Draws "status  NN%" on one terminal line, redrawn only when it changes.
 class TProgressLine {
@@ -41,7 +28,7 @@ public:
             return;
         FStatus = status;
         FProgress = progress;
-        std::fprintf(stderr, "\r%-32s %3d%%", StatusText(status), progress);
+        std::fprintf(stderr, "\r%-32s %3d%%", MailStatusText(status), progress);
         std::fflush(stderr);
         FDrawn = true;
     }
@@ -58,27 +45,77 @@ private:
     bool FDrawn = false;
 };
 
-// Open, Login, one Transmit per message, Logout; Close on every path.
-void Send(TSMTP& smtp, const TSendOptions& o)
+// What ended a session that failed: kept so that the exit status and the
+// printed line can name its kind and the server's reply.
+struct TSessionFailure {
+    std::exception_ptr Failure;
+    std::string Input;   // an input the run refused before connecting
+};
+
+// Runs `step`, remembering the failure it raises.
+std::function<void()> Recorded(std::function<void()> step, TSessionFailure& failure)
 {
-    try {
-        smtp.Open();
-        smtp.Login();
-        if (o.OneFilePerMessage && o.Files.Count() > 1) {
-            for (std::string_view file : o.Files) {
-                smtp.SetAttachments(TStrings{file});
-                smtp.Transmit();
-            }
-        } else {
-            smtp.SetAttachments(o.Files);
-            smtp.Transmit();
+    return [step = std::move(step), &failure] {
+        try {
+            step();
+        } catch (...) {
+            failure.Failure = std::current_exception();
+            throw;
         }
-        smtp.Logout();
-    } catch (...) {
-        smtp.Close();
-        throw;
+    };
+}
+
+// One mailing run, the same as the window's: the options give the whole
+// message (every --to, --cc and --bcc as ApplyOptions set them), nobody is
+// prompted, and every file is checked before connecting.
+TRunOutcome Send(TSMTP& smtp, const TSendOptions& o, TProgressLine& line, TSessionFailure& failure)
+{
+    TRunSettings settings;
+    settings.OneFilePerMsg = o.OneFilePerMessage;
+    settings.MsgText = settings.MsgSubject = 2;   // neither prompt nor file: the options say
+    TMailingRun run(smtp, settings);
+    run.Given = TGivenMessage{smtp.Recipient(), smtp.CC().ToVector(), smtp.BCC().ToVector(), smtp.Subject(),
+                              smtp.Body().ToVector()};
+    smtp.SetAttachments(o.Files);
+    for (auto* step : {&run.Session.Open, &run.Session.Login, &run.Session.Transmit, &run.Session.Logout})
+        *step = Recorded(*step, failure);
+    run.OnPromptMessage = [](TMessageDraft&) { return true; };
+    run.OnSetup = [] { std::fprintf(stderr, "tessaly-send: --server and an address in --from are required\n"); };
+    run.OnMessage = [&failure](TMsgKind kind, const std::string& text) {
+        // A session failure is printed by the caller, with its server.
+        if (kind == TMsgKind::Error && !failure.Failure)
+            failure.Input = text;
+    };
+    run.OnAskRecipient = [] {
+        std::fprintf(stderr, "tessaly-send: --to names no recipient\n");
+        return std::optional<std::string>();
+    };
+    run.OnSending = [&line](bool sending) {
+        if (!sending)
+            line.End();
+    };
+    return run.Execute();
+}
+
+// The exit status of a run that did not send everything; prints why.
+int Failed(const TSMTP& smtp, TRunOutcome outcome, const TSessionFailure& failure)
+{
+    if (failure.Failure) {
+        try {
+            std::rethrow_exception(failure.Failure);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tessaly-send: %s\n", FailureLine(smtp, e).c_str());
+            return ExitStatusFor(e);
+        }
     }
-    smtp.Close();
+    if (!failure.Input.empty()) {
+        std::fprintf(stderr, "tessaly-send: %s\n", failure.Input.c_str());
+        return exNoInput;
+    }
+    if (outcome == TRunOutcome::Stopped)
+        return exUsage;
+    std::fprintf(stderr, "tessaly-send: %s\n", FailureLine(smtp, std::runtime_error("Transfer not completed.")).c_str());
+    return exProtocol;
 }
 
 // The secret when no --password-command gives it: asked on the controlling
@@ -156,18 +193,15 @@ int main(int argc, char** argv)
     } else {
         smtp.OnStatusChange = [](QObject*) {};
     }
+    TSessionFailure failure;
+    TRunOutcome outcome = TRunOutcome::Failed;
     try {
-        Send(smtp, options);
+        outcome = Send(smtp, options, line, failure);
     } catch (const std::exception& e) {
         line.End();
         std::fprintf(stderr, "tessaly-send: %s\n", FailureLine(smtp, e).c_str());
         return ExitStatusFor(e);
     }
     line.End();
-    if (smtp.TransferFailed()) {
-        std::fprintf(stderr, "tessaly-send: %s\n",
-                     FailureLine(smtp, std::runtime_error("Transfer not completed.")).c_str());
-        return exProtocol;
-    }
-    return exSent;
+    return outcome == TRunOutcome::Sent ? exSent : Failed(smtp, outcome, failure);
 }

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "mailbase.h"
+#include "mailingrun.h"
 #include "settings.h"
 #include "settingspath.h"
 
@@ -345,24 +346,8 @@ void ApplyOptions(const TSendOptions& o, const std::string& settingsPath, std::i
     smtp.SetSubject(o.Subject);
     smtp.Body().Clear();
     if (o.BodyFile)
-        smtp.SetBody(SplitLines(ReadAll(*o.BodyFile, input)));
-}
-
-TStrings SplitLines(std::string_view text)
-{
-    TStrings lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n')
-            continue;
-        lines.Add(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines.Add(text.substr(start));
-    return lines;
+        for (const std::string& line : SplitLines(ReadAll(*o.BodyFile, input)))
+            smtp.Body().Add(line);
 }
 
 TExitStatus ExitStatusFor(const std::exception& failure)

@@ -83,9 +83,6 @@ std::string DefaultSendSettingsPath(const std::string& sendProgram);
 // the settings file or the text file cannot be read.
 void ApplyOptions(const TSendOptions& options, const std::string& settingsPath, std::istream& input, TSMTP& smtp);
 
-// The lines of a text; CR LF, CR and LF all end a line.
-TStrings SplitLines(std::string_view text);
-
 // The exit status for a failure that ended the session.
 TExitStatus ExitStatusFor(const std::exception& failure);
 

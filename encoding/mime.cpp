@@ -118,7 +118,7 @@ constexpr std::array<bool, 256> MakeEscapeTable()
 {
     std::array<bool, 256> table{};
     for (int b = 0; b < 256; ++b)
-        table[b] = b < 0x20 || b == '=' || b >= 0x80;
+        table[b] = b < 0x20 || b == '=' || b >= 0x7F;
     return table;
 }
 constexpr std::array<bool, 256> MustEscape = MakeEscapeTable();
@@ -142,7 +142,8 @@ bool AnyToEscape(std::uint64_t x)
     const std::uint64_t control = (x - EachByte * 0x20) & ~x;      // below 0x20
     const std::uint64_t equals = x ^ (EachByte * '=');
     const std::uint64_t isEquals = (equals - EachByte) & ~equals;  // "="
-    return ((control | isEquals | x) & HighBits) != 0;             // x: 0x80..0xFF
+    const std::uint64_t isDelete = (x & ~HighBits) + EachByte;     // 0x7F (no carry between bytes)
+    return ((control | isEquals | isDelete | x) & HighBits) != 0;  // x: 0x80..0xFF
 }
 
 // The text of every byte, padded to four characters for whole-word
@@ -198,10 +199,36 @@ char* WriteEscaped(std::string_view text, char* out)
     return WriteEscapedBytes(text.data() + i, text.size() - i, out);
 }
 
+// RFC 2045 6.7 (5): encoded lines are at most 76 characters long.
+constexpr std::size_t MaxEncodedLine = 76;
+
+// A piece whose escapes would take its line past MaxEncodedLine: cut
+// before each escape that would pass 75 characters, each cut line ending
+// with the soft break.
+void AppendLongPiece(std::string_view piece, bool softBreak, TStrings& out)
+{
+    std::string line;
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+        const auto c = static_cast<unsigned char>(piece[i]);
+        std::string_view text(EscapeTexts[c].data(), std::size_t(EscapeTexts[c][3]));
+        if (c == ' ' && !softBreak && i + 1 == piece.size())
+            text = "=20";
+        if (line.size() + text.size() > MaxEncodedLine - 1) {
+            out.Add(line + "=");
+            line.clear();
+        }
+        line += text;
+    }
+    if (softBreak)
+        line += '=';
+    out.Add(line);
+}
+
 // One encoded line: the escaped piece, then "=" for a soft break; a space
 // that would end the line before a hard break becomes "=20".
 void AppendPiece(std::string_view piece, bool softBreak, TStrings& out)
 {
+    const std::string_view whole = piece;
     const bool spaceAtEnd = !softBreak && !piece.empty() && piece.back() == ' ';
     if (spaceAtEnd)
         piece.remove_suffix(1);
@@ -218,6 +245,10 @@ void AppendPiece(std::string_view piece, bool softBreak, TStrings& out)
     if (softBreak)
         *end++ = '=';
     const auto length = std::size_t(end - buffer);
+    if (length > MaxEncodedLine) {
+        AppendLongPiece(whole, softBreak, out);
+        return;
+    }
     std::memcpy(out.AddUninitialized(length), buffer, length);
 }
 

@@ -125,11 +125,11 @@ TEST_F(SendMailTest, SubjectAndTextFollowTheirSettings)
     }
 }
 
-TEST_F(SendMailTest, NoFilesAlwaysPromptsAndTheConfirmedDialogGivesSubjectAndLatinOneText)
+TEST_F(SendMailTest, NoFilesAlwaysPromptsAndTheConfirmedDialogGivesSubjectAndLosslessText)
 {
     // A Latin-1 text file pre-fills the dialog without replacement marks;
-    // what the user confirms is typed UTF-8 and goes out in the character
-    // set the part is labelled with.
+    // what the user confirms is typed UTF-8 and, as ISO-8859-1 cannot carry
+    // the euro sign, goes out as UTF-8.
     TFakeSMTPServer& server = Serve(SessionScript(1, 1));
     window->Mailer.SetCharSet(csISO8859);
     window->Run.MsgTextFile = scratch.Write("latin1.txt", "Gr\xFC\xDF Gott\r\n");
@@ -156,10 +156,10 @@ TEST_F(SendMailTest, NoFilesAlwaysPromptsAndTheConfirmedDialogGivesSubjectAndLat
     window->MailtoSelected1Click();
 
     ASSERT_EQ(Sent.size(), 1u);
-    EXPECT_EQ(Sent[0].Body, (TLines{"one", "Gr\xFC\xDF" "e ?"}));
+    EXPECT_EQ(Sent[0].Body, (TLines{"one", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"}));
     EXPECT_EQ(Count(server, "Subject:  Hi there"), 1u);
-    EXPECT_EQ(Count(server, "Gr=FC=DFe ?"), 1u);
-    EXPECT_EQ(Count(server, "Content-Type: text/plain; charset=\"iso-8859-1\""), 1u);
+    EXPECT_EQ(Count(server, "Gr=C3=BC=C3=9Fe =E2=82=AC"), 1u);
+    EXPECT_EQ(Count(server, "Content-Type: text/plain; charset=\"utf-8\""), 1u);
     EXPECT_EQ(Count(server, "QUIT"), 1u);
     ExpectRestored();
 }

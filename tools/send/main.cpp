@@ -121,7 +121,7 @@ TOptions ParseOptions(QCoreApplication& app)
         {"subject", "Subject.", "TEXT"},
         {"body-file", "Message text, from a text file.", "FILE"},
         {"encoding", "How files are carried: mime (default) or uu.", "mime|uu"},
-        {"charset", "Character set of the text: us-ascii (default) or iso-8859-1.", "CHARSET"},
+        {"charset", "Character set of the text: us-ascii (default), iso-8859-1 or utf-8.", "CHARSET"},
         {"one-file-per-message", "Send one message per file."},
         {"timeout", "Seconds allowed for each wait (default 60).", "SECONDS"},
         {"log", "Write the dialogue with the server to FILE.", "FILE"},
@@ -154,8 +154,10 @@ TOptions ParseOptions(QCoreApplication& app)
     const QString charset = parser.value("charset").toLower();
     if (charset == "iso-8859-1")
         o.CharSet = csISO8859;
+    else if (charset == "utf-8")
+        o.CharSet = csUTF8;
     else if (!charset.isEmpty() && charset != "us-ascii")
-        throw TUsageError("--charset must be us-ascii or iso-8859-1");
+        throw TUsageError("--charset must be us-ascii, iso-8859-1 or utf-8");
     if (parser.isSet("timeout")) {
         bool ok = false;
         o.TimeOut = parser.value("timeout").toInt(&ok);

@@ -4,6 +4,10 @@
 #include "smtp_session.h"
 #include "uucode.h"
 
+#include <QDir>
+
+#include <filesystem>
+
 namespace {
 
 using namespace std::string_literals;
@@ -419,5 +423,70 @@ TEST_P(CancelTest, LeavesTheMessageUnfinished)
     }
 }
 INSTANTIATE_TEST_SUITE_P(Phases, CancelTest, ::testing::Values(msEncoding, msSendingAttachments));
+
+} // namespace
+
+namespace {
+
+using namespace std::string_literals;
+
+// ---- addresses that would inject into the envelope are refused first -------
+
+class BadAddressTest : public ComposeTest, public ::testing::WithParamInterface<std::pair<const char*, std::string>> {};
+
+TEST_P(BadAddressTest, IsRefusedBeforeTheEnvelope)
+{
+    const std::string address = GetParam().second;
+    Smtp->SetRecipient(address);
+    Serve({"S: 220 fake.test", "C: HELO example.org", "S: 250 ok"});
+    EXPECT_EQ(Session(), "EMailError: Invalid address: " + address);
+    ExpectClientSent({"C: HELO example.org"});
+}
+INSTANTIATE_TEST_SUITE_P(Addresses, BadAddressTest,
+                         ::testing::Values(std::pair("ParametersAfterTheBracket", "bob@x> NOTIFY=NEVER"s),
+                                           std::pair("OpeningBracket", "<bob@x"s), std::pair("Blank", "bo b@x"s),
+                                           std::pair("Tab", "bob\t@x"s), std::pair("Delete", "bob\x7F@x"s),
+                                           std::pair("LongerThanAPath", std::string(250, 'b') + "@x.de")),
+                         [](const auto& info) { return std::string(info.param.first); });
+
+// ---- the temporary file: checked for room, dropped with the message ---------
+
+// Links of this process's open files into the temporary folder.
+int SpoolFiles()
+{
+    int count = 0;
+    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
+        count += fd.symLinkTarget().startsWith(QString::fromStdString(TSpool::Folder()) + "/#");
+    return count;
+}
+
+TEST_F(ComposeTest, TheSpoolGoesWhenTheMessageEnds)
+{
+    Attach(etMIME, File{"k.zip", "kk"})(*Smtp);
+    int duringSend = -1, atLogout = -1;
+    Smtp->OnStatusChange = [&](QObject*) {
+        if (Smtp->Status() == msSendingAttachments)
+            duringSend = SpoolFiles();
+        if (Smtp->Status() == msLoggingOut)
+            atLogout = SpoolFiles();
+    };
+    ExpectMessage(Message(MimeHead, {Base64Block("k.zip", "application/zip", "kk")}));
+    EXPECT_EQ(duringSend, 1);
+    EXPECT_EQ(atLogout, 0);
+}
+
+TEST_F(ComposeTest, TooLittleRoomForTheSpoolStopsBeforeConnecting)
+{
+    // A sparse file as large as the room left: its base64 needs a third more.
+    const std::string path = TestFile("huge.bin", "");
+    std::filesystem::resize_file(path, *TSpool::FreeBytes());
+    Smtp->SetAttachments(TStrings{path});
+    Serve({});
+    const std::string outcome = Session();
+    std::filesystem::resize_file(path, 0);
+    EXPECT_TRUE(outcome.starts_with("EMailError: Not enough room for the temporary file in " + TSpool::Folder()))
+        << outcome;
+    EXPECT_EQ(Server->Connections(), 0);
+}
 
 } // namespace

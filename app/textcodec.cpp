@@ -11,9 +11,7 @@ QByteArrayView View(std::string_view bytes)
 
 bool IsValidUtf8(std::string_view bytes)
 {
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    const QString ignored = decoder.decode(View(bytes));
-    return !decoder.hasError();
+    return View(bytes).isValidUtf8();
 }
 
 QString DecodeText(std::string_view bytes)

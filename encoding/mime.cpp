@@ -202,33 +202,34 @@ char* WriteEscaped(std::string_view text, char* out)
 // RFC 2045 6.7 (5): encoded lines are at most 76 characters long.
 constexpr std::size_t MaxEncodedLine = 76;
 
-// A piece whose escapes would take its line past MaxEncodedLine: cut
-// before each escape that would pass 75 characters, each cut line ending
-// with the soft break.
-void AppendLongPiece(std::string_view piece, bool softBreak, TStrings& out)
+// Escaped text too long for one line: cut before each escape that would
+// take a line past 75 characters, each cut line ending with the soft
+// break. Every "=" in escaped text begins an escape of three characters.
+void AppendCutLines(const char* text, std::size_t length, bool softBreak, TStrings& out)
 {
-    std::string line;
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-        const auto c = static_cast<unsigned char>(piece[i]);
-        std::string_view text(EscapeTexts[c].data(), std::size_t(EscapeTexts[c][3]));
-        if (c == ' ' && !softBreak && i + 1 == piece.size())
-            text = "=20";
-        if (line.size() + text.size() > MaxEncodedLine - 1) {
-            out.Add(line + "=");
-            line.clear();
-        }
-        line += text;
+    constexpr std::size_t Width = MaxEncodedLine - 1;
+    while (length > Width) {
+        std::size_t cut = Width;
+        if (text[cut - 1] == '=')
+            cut -= 1;
+        else if (text[cut - 2] == '=')
+            cut -= 2;
+        char* line = out.AddUninitialized(cut + 1);
+        std::memcpy(line, text, cut);
+        line[cut] = '=';
+        text += cut;
+        length -= cut;
     }
+    char* line = out.AddUninitialized(length + (softBreak ? 1 : 0));
+    std::memcpy(line, text, length);
     if (softBreak)
-        line += '=';
-    out.Add(line);
+        line[length] = '=';
 }
 
 // One encoded line: the escaped piece, then "=" for a soft break; a space
 // that would end the line before a hard break becomes "=20".
 void AppendPiece(std::string_view piece, bool softBreak, TStrings& out)
 {
-    const std::string_view whole = piece;
     const bool spaceAtEnd = !softBreak && !piece.empty() && piece.back() == ' ';
     if (spaceAtEnd)
         piece.remove_suffix(1);
@@ -242,14 +243,12 @@ void AppendPiece(std::string_view piece, bool softBreak, TStrings& out)
     char* end = WriteEscaped(piece, buffer);
     if (spaceAtEnd)
         end = WriteEscape(' ', end);
+    const auto escaped = std::size_t(end - buffer);
+    if (escaped + (softBreak ? 1 : 0) > MaxEncodedLine)
+        return AppendCutLines(buffer, escaped, softBreak, out);
     if (softBreak)
         *end++ = '=';
-    const auto length = std::size_t(end - buffer);
-    if (length > MaxEncodedLine) {
-        AppendLongPiece(whole, softBreak, out);
-        return;
-    }
-    std::memcpy(out.AddUninitialized(length), buffer, length);
+    std::memcpy(out.AddUninitialized(escaped + (softBreak ? 1 : 0)), buffer, escaped + (softBreak ? 1 : 0));
 }
 
 // Where a piece starting at `start` ends: just before the last space at

@@ -91,9 +91,7 @@ QByteArrayView View(std::string_view bytes)
 
 bool IsUtf8(std::string_view bytes)
 {
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    const QString ignored = decoder.decode(View(bytes));
-    return !decoder.hasError();
+    return View(bytes).isValidUtf8();
 }
 
 std::string Latin1ToUtf8(std::string_view bytes)
@@ -331,27 +329,40 @@ std::size_t WholeCharactersEnd(std::string_view bytes)
     return bytes.size();
 }
 
+// The next CR or LF at or after a position, each byte searched once.
+class TBreakFinder {
+public:
+    TBreakFinder(const char* data, std::size_t size) : FData(data), FSize(size) {}
+    std::size_t Next(std::size_t pos) { return std::min(Find('\r', FCR, pos), Find('\n', FLF, pos)); }
+
+private:
+    std::size_t Find(char c, std::size_t& cache, std::size_t pos)
+    {
+        if (cache == Unsearched || cache < pos) {
+            const void* hit = std::memchr(FData + pos, c, FSize - pos);
+            cache = hit ? std::size_t(static_cast<const char*>(hit) - FData) : FSize;
+        }
+        return cache;
+    }
+    static constexpr std::size_t Unsearched = std::size_t(-1);
+    const char* FData;
+    std::size_t FSize;
+    std::size_t FCR = Unsearched, FLF = Unsearched;
+};
+
 class TTextScanner {
 public:
     void Add(std::string_view chunk)
     {
-        for (const char c : chunk) {
-            FLoneCR |= FPrevious == '\r' && c != '\n';
-            if (c == '\n') {
-                (FPrevious == '\r' ? FCRLF : FLF) = true;
-                FLine = 0;
-            } else if (c == '\r') {
-                FLine = 0;
-            } else {
-                FNul |= c == '\0';
-                FNonAscii |= (c & 0x80) != 0;
-                FLongest = std::max(FLongest, ++FLine);
-            }
-            FPrevious = c;
-        }
+        FNul |= std::memchr(chunk.data(), 0, chunk.size()) != nullptr;
+        const bool nonAscii = !IsAscii(chunk);
+        FNonAscii |= nonAscii;
+        AddBreaks(chunk);
+        if (!nonAscii && FPending.empty())
+            return;
         FPending.append(chunk);
         const std::size_t end = WholeCharactersEnd(FPending);
-        FInvalid |= FNonAscii && !IsUtf8(std::string_view(FPending).substr(0, end));
+        FInvalid |= !IsUtf8(std::string_view(FPending).substr(0, end));
         FPending.erase(0, end);
     }
     TTextForm Finish() const
@@ -361,11 +372,31 @@ public:
         TTextForm form;
         form.Utf8 = FNonAscii && !invalid && !FNul;
         form.QuotedPrintable = !FNul && !invalid && !loneCR && !(FLF && FCRLF)
-                            && FLongest <= TQuotedPrintable::MaxLineLength;
+                            && std::max(FLongest, FLine) <= TQuotedPrintable::MaxLineLength;
         return form;
     }
 
 private:
+    // The kinds of line break and the longest line, break by break.
+    void AddBreaks(std::string_view chunk)
+    {
+        if (chunk.empty())
+            return;
+        FLoneCR |= FPrevious == '\r' && chunk[0] != '\n';
+        TBreakFinder breaks(chunk.data(), chunk.size());
+        std::size_t start = 0;
+        for (std::size_t at; (at = breaks.Next(start)) < chunk.size(); start = at + 1) {
+            if (chunk[at] == '\r')
+                FLoneCR |= at + 1 < chunk.size() && chunk[at + 1] != '\n';
+            else
+                ((at > 0 ? chunk[at - 1] : FPrevious) == '\r' ? FCRLF : FLF) = true;
+            FLongest = std::max(FLongest, FLine + at - start);
+            FLine = 0;
+        }
+        FLine += chunk.size() - start;
+        FPrevious = chunk.back();
+    }
+
     std::string FPending;   // an unfinished UTF-8 sequence
     char FPrevious = 0;
     bool FNul = false, FNonAscii = false, FInvalid = false, FLF = false, FCRLF = false, FLoneCR = false;

@@ -16,37 +16,27 @@ std::string Repeat(const std::string& piece, int times)
     return text;
 }
 
-// A reader's view of the encoded words on `lines`: each word decoded on its
-// own (so a character split between two words shows as a difference), the
-// blanks between words dropped.
-std::string DecodeWords(const Lines& lines, std::size_t headLength)
+// A reader's view of the encoded words on `lines`, each word decoded on its
+// own: a character split between two words shows as "<split>".
+std::string DecodeWords(const Lines& lines)
 {
     constexpr std::string_view B64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string all;
-    for (std::size_t k = 0; k < lines.size(); ++k)
-        all += lines[k].substr(k == 0 ? headLength : 1) + " ";
-    std::string text;
-    for (std::size_t at = 0; (at = all.find("=?utf-8?", at)) != std::string::npos;) {
-        const char kind = all[at + 8];
-        const std::size_t start = at + 10, end = all.find("?=", start);
-        const std::string word = all.substr(start, end - start);
+    std::string all, text;
+    for (const auto& line : lines)
+        all += line;
+    for (std::size_t at = 0; (at = all.find("=?utf-8?", at)) != std::string::npos; at += 2) {
+        const bool q = all[at + 8] == 'Q';
         std::string bytes;
         unsigned bits = 0, count = 0;
-        for (std::size_t i = 0; i < word.size(); ++i) {
-            if (kind == 'Q') {
-                bytes += word[i] == '_' ? ' ' : word[i] == '=' ? char(std::stoi(word.substr(i + 1, 2), nullptr, 16)) : word[i];
-                i += word[i] == '=' ? 2 : 0;
-            } else if (word[i] != '=') {
-                bits = bits << 6 | unsigned(B64.find(word[i]));
-                if ((count += 6) >= 8)
-                    bytes += char(bits >> (count -= 8));
-            }
+        for (at += 10; all.compare(at, 2, "?=") != 0; ++at) {
+            if (q && all[at] == '=')
+                bytes += char(std::stoi(all.substr(at + 1, 2), nullptr, 16)), at += 2;
+            else if (q)
+                bytes += all[at] == '_' ? ' ' : all[at];
+            else if (all[at] != '=' && ((bits = bits << 6 | unsigned(B64.find(all[at]))), (count += 6) >= 8))
+                bytes += char(bits >> (count -= 8));
         }
-        // A word that begins inside a character split it from the word before.
-        if (!bytes.empty() && (static_cast<unsigned char>(bytes[0]) & 0xC0) == 0x80)
-            text += "<split>";
-        text += bytes;
-        at = end + 2;
+        text += (!bytes.empty() && (bytes[0] & 0xC0) == 0x80 ? "<split>" : "") + bytes;
     }
     return text;
 }
@@ -61,7 +51,7 @@ TEST_P(FoldTest, WordsFitTheirLinesAndDecodeToTheText)
 {
     const auto& c = GetParam();
     const Lines lines = TextLines(c.Head, c.Text);
-    EXPECT_EQ(DecodeWords(lines, c.Head.size()), c.Text);
+    EXPECT_EQ(DecodeWords(lines), c.Text);
     for (std::size_t k = 0; k < lines.size(); ++k) {
         EXPECT_LE(lines[k].size(), EncodedLineWidth) << lines[k];
         EXPECT_TRUE(k == 0 ? lines[k].starts_with(c.Head) : lines[k].starts_with(" =?utf-8?")) << lines[k];
@@ -91,17 +81,14 @@ TEST_P(HeaderLinesTest, AreWrittenExactly)
     EXPECT_EQ(GetParam().Got, GetParam().Expected);
 }
 
-const std::string E9 = Repeat("%C3%A9", 1);
+const std::string E9 = "%C3%A9";
 INSTANTIATE_TEST_SUITE_P(
     Values, HeaderLinesTest,
     ::testing::Values(
-        LinesCase{"AsciiSubjectStays", TextLines("Subject:  ", "Files: a.txt"), {"Subject:  Files: a.txt"}},
         LinesCase{"EqualsQuestionMarkIsEncoded", TextLines("Subject:  ", "=?x?="), {"Subject:  =?utf-8?B?PT94Pz0=?="}},
         LinesCase{"TieGoesToQ", TextLines("Subject:  ", "Zo\xC3\xAB"), {"Subject:  =?utf-8?Q?Zo=C3=AB?="}},
         LinesCase{"AsciiUpToTheLineLimitStays", TextLines("Subject:  ", std::string(988, 'a')),
                   {"Subject:  " + std::string(988, 'a')}},
-        LinesCase{"PlainName", MailboxLines("From:     ", "Sender Name", "s@x.org"), {"From:     Sender Name<s@x.org>"}},
-        LinesCase{"NoName", MailboxLines("To:       ", "", "r@x.net", ","), {"To:       <r@x.net>,"}},
         LinesCase{"NameWithSpecialsQuoted", MailboxLines("To:       ", "Smith, John (IT)", "j@x"),
                   {"To:       \"Smith, John (IT)\"<j@x>"}},
         LinesCase{"QuotesAndBackslashesEscaped", MailboxLines("To:       ", "Say \"hi\" \\o/", "j@x"),
@@ -119,15 +106,12 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Content-Disposition: attachment;", " filename*0*=utf-8''" + Repeat(E9, 9) + ";",
                    " filename*1*=" + Repeat(E9, 10) + ";", " filename*2*=" + Repeat(E9, 10) + ";",
                    " filename*3*=" + E9 + ".pdf"}},
-        LinesCase{"DateEastOfUtc", Lines{FormatDate({2026, 12, 6, 23, 41, 7, 7, 3600})}, {"Sun, 06 Dec 2026 23:41:07 +0100"}},
         LinesCase{"DateWestWithHalfHour", Lines{FormatDate({1999, 1, 1, 0, 0, 0, 5, -(3 * 3600 + 1800)})},
                   {"Fri, 01 Jan 1999 00:00:00 -0330"}},
-        LinesCase{"MessageId", Lines{MessageId(std::vector<unsigned char>{0x00, 0xAB, 0xFF}, "example.org")},
-                  {"<00ABFF@example.org>"}},
         LinesCase{"MessageIdWithoutUsableDomain",
-                  Lines{MessageId(std::vector<unsigned char>{1}, ""), MessageId(std::vector<unsigned char>{2}, "a b.org"),
+                  Lines{MessageId(std::vector<unsigned char>{0xAB, 1}, ""), MessageId(std::vector<unsigned char>{2}, "a b.org"),
                         MessageId(std::vector<unsigned char>{3}, "x..org")},
-                  {"<01@localhost.invalid>", "<02@localhost.invalid>", "<03@localhost.invalid>"}}),
+                  {"<AB01@localhost.invalid>", "<02@localhost.invalid>", "<03@localhost.invalid>"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

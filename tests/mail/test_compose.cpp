@@ -150,7 +150,7 @@ struct MessageCase {
     std::function<void(TSMTP&)> Setup;
     Lines Data;   // between "DATA" and ".", as sent
     int Messages = 1;
-    std::string Failure;   // "PATH: REASON" of the encoding-failure note
+    std::string Failure{};   // "PATH: REASON" of the encoding-failure note
 };
 class MessageTest : public ComposeTest, public ::testing::WithParamInterface<MessageCase> {};
 
@@ -245,32 +245,21 @@ INSTANTIATE_TEST_SUITE_P(
                                        Base64Block("cr.txt", "TEXT/Plain", "one\rtwo\r")})},
         MessageCase{"ProcFileOfSizeZeroIsReadToItsEnd", [](TSMTP& smtp) { smtp.SetAttachments(TStrings{"/proc/version"}); },
                     Message(MimeHead, {Base64Block("version", "application/octet-stream", FileBytes("/proc/version"))})},
-        // Names and text beyond ASCII; a file name that is not UTF-8 on
-        // disk is taken as Latin-1.
-        MessageCase{"NonAsciiNamesAndUtf8Text",
+        // A file name that is not UTF-8 on disk is taken as Latin-1.
+        MessageCase{"LatinOneFileName",
                     [](TSMTP& smtp) {
-                        smtp.SetFrom("sender@example.org|Zo\xC3\xAB \xC3\x9Cnal");
-                        smtp.SetRecipient("rcpt@example.net|M\xC3\xBCller, Zo\xC3\xAB");
-                        smtp.SetSubject("Gr\xC3\xBC\xC3\x9F" "e");
-                        const std::string text = TestFile("notes \xC3\xBC.txt", "\xC3\xBC\r\n");
-                        // Made by hand, and removed by hand: the temporary folder
-                        // cannot remove a name that is not UTF-8.
+                        // Removed by hand: the temporary folder cannot remove a
+                        // name that is not UTF-8.
                         static const struct TLatin1File {
                             std::string Path;
                             ~TLatin1File() { std::remove(Path.c_str()); }
-                        } latin1{text.substr(0, text.rfind('/') + 1) + "caf\xE9.zip"};
+                        } latin1{TestFile("x", "").append("\xE9.zip")};
                         std::ofstream(latin1.Path, std::ios::binary) << "z";
-                        smtp.SetAttachments(TStrings{text, latin1.Path});
+                        smtp.SetAttachments(TStrings{latin1.Path});
                     },
-                    Join({{"From:     =?utf-8?B?Wm/DqyDDnG5hbA==?= <sender@example.org>",
-                           "To:       =?utf-8?B?TcO8bGxlciwgWm/Dqw==?= <rcpt@example.net>", FixedDate,
-                           FixedMessageId("example.org"), "Subject:  =?utf-8?B?R3LDvMOfZQ==?="},
-                          MimeHead,
-                          {"", "--31415926", "Content-Type: TEXT/Plain; charset=utf-8;",
-                           " name=\"=?utf-8?B?bm90ZXMgw7wudHh0?=\"", "Content-Transfer-Encoding: quoted-printable",
-                           "Content-Disposition: attachment; filename*=utf-8''notes%20%C3%BC.txt", "", "=C3=BC", "",
-                           "--31415926", "Content-Type: application/zip;", " name=\"=?utf-8?B?Y2Fmw6kuemlw?=\"",
-                           "Content-Transfer-Encoding: base64", "Content-Disposition: attachment; filename*=utf-8''caf%C3%A9.zip",
+                    Join({Headers, MimeHead,
+                          {"", "--31415926", "Content-Type: application/zip;", " name=\"=?utf-8?B?eMOpLnppcA==?=\"",
+                           "Content-Transfer-Encoding: base64", "Content-Disposition: attachment; filename*=utf-8''x%C3%A9.zip",
                            "", "eg==", "", "--31415926--"}})},
         // The text goes in the chosen set when that set can carry it, as
         // UTF-8 otherwise; ASCII stays us-ascii 7bit.
@@ -377,6 +366,16 @@ TEST_F(ComposeTest, LargeTextFileIsQuotedPrintableAsAWhole)
 
 // ---- status, progress, cancel -----------------------------------------------
 
+// Links of this process's open files into the temporary folder.
+int SpoolFiles()
+{
+    int count = 0;
+    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
+        count += fd.symLinkTarget().startsWith(QString::fromStdString(TSpool::Folder()) + "/#");
+    return count;
+}
+
+
 TEST_F(ComposeTest, StatusAndProgressOfAMessageWithAFile)
 {
     const std::string bytes(57 * 10, 'k');   // ten full base64 lines and an empty rest line
@@ -387,12 +386,20 @@ TEST_F(ComposeTest, StatusAndProgressOfAMessageWithAFile)
         if (Smtp->Status() == msSendingAttachments)
             attachment.push_back(Smtp->Progress());
     };
+    // The temporary file lives while the message is sent, not after it.
+    std::vector<int> spoolFiles;
+    Smtp->OnStatusChange = [&](QObject*) {
+        Statuses.push_back(Smtp->Status());
+        if (Smtp->Status() == msSendingAttachments || Smtp->Status() == msLoggingOut)
+            spoolFiles.push_back(SpoolFiles());
+    };
     Attach(etMIME, File{"k.zip", bytes})(*Smtp);
     ExpectMessage(Message(MimeHead, {Base64Block("k.zip", "application/zip", bytes)}));
     EXPECT_EQ(Statuses, (std::vector<TMailStatus>{msConnecting, msLoggingIn, msEncoding, msSendingCommands,
                                                   msSendingHeaders, msSendingBody, msSendingAttachments,
                                                   msLoggingOut, msIdle}));
     EXPECT_TRUE(encoded);
+    EXPECT_EQ(spoolFiles, (std::vector{1, 0}));
     // Block: 5 head lines, 11 base64 lines, empty line, closing boundary =
     // 18 lines, then 0 after the terminator's reply.
     ASSERT_EQ(attachment.size(), 19u);
@@ -432,48 +439,18 @@ using namespace std::string_literals;
 
 // ---- addresses that would inject into the envelope are refused first -------
 
-class BadAddressTest : public ComposeTest, public ::testing::WithParamInterface<std::pair<const char*, std::string>> {};
-
-TEST_P(BadAddressTest, IsRefusedBeforeTheEnvelope)
+TEST_F(ComposeTest, AddressesThatWouldInjectAreRefusedBeforeTheEnvelope)
 {
-    const std::string address = GetParam().second;
-    Smtp->SetRecipient(address);
-    Serve({"S: 220 fake.test", "C: HELO example.org", "S: 250 ok"});
-    EXPECT_EQ(Session(), "EMailError: Invalid address: " + address);
-    ExpectClientSent({"C: HELO example.org"});
-}
-INSTANTIATE_TEST_SUITE_P(Addresses, BadAddressTest,
-                         ::testing::Values(std::pair("ParametersAfterTheBracket", "bob@x> NOTIFY=NEVER"s),
-                                           std::pair("OpeningBracket", "<bob@x"s), std::pair("Blank", "bo b@x"s),
-                                           std::pair("Tab", "bob\t@x"s), std::pair("Delete", "bob\x7F@x"s),
-                                           std::pair("LongerThanAPath", std::string(250, 'b') + "@x.de")),
-                         [](const auto& info) { return std::string(info.param.first); });
-
-// ---- the temporary file: checked for room, dropped with the message ---------
-
-// Links of this process's open files into the temporary folder.
-int SpoolFiles()
-{
-    int count = 0;
-    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
-        count += fd.symLinkTarget().startsWith(QString::fromStdString(TSpool::Folder()) + "/#");
-    return count;
+    for (const std::string& address : {"bob@x> NOTIFY=NEVER"s, "<bob@x"s, "bo b@x"s, "bob\t@x"s, "bob\x7F@x"s,
+                                      std::string(250, 'b') + "@x.de"}) {
+        Smtp->SetRecipient(address);
+        Serve({"S: 220 fake.test", "C: HELO example.org", "S: 250 ok"});
+        EXPECT_EQ(Session(), "EMailError: Invalid address: " + address);
+        ExpectClientSent({"C: HELO example.org"});
+    }
 }
 
-TEST_F(ComposeTest, TheSpoolGoesWhenTheMessageEnds)
-{
-    Attach(etMIME, File{"k.zip", "kk"})(*Smtp);
-    int duringSend = -1, atLogout = -1;
-    Smtp->OnStatusChange = [&](QObject*) {
-        if (Smtp->Status() == msSendingAttachments)
-            duringSend = SpoolFiles();
-        if (Smtp->Status() == msLoggingOut)
-            atLogout = SpoolFiles();
-    };
-    ExpectMessage(Message(MimeHead, {Base64Block("k.zip", "application/zip", "kk")}));
-    EXPECT_EQ(duringSend, 1);
-    EXPECT_EQ(atLogout, 0);
-}
+// ---- the temporary file: checked for room ------------------------------------
 
 TEST_F(ComposeTest, TooLittleRoomForTheSpoolStopsBeforeConnecting)
 {

@@ -35,10 +35,7 @@ inline void FixedRandomBytes(std::span<unsigned char> bytes)
 inline const std::string FixedDate = "Date: Sun, 06 Dec 2026 23:41:07 +0100";
 inline std::string FixedMessageId(const std::string& domain)
 {
-    std::string hex;
-    for (int i = 0; i < 16; ++i)
-        hex += "AB";
-    return "Message-ID: <" + hex + "@" + domain + ">";
+    return "Message-ID: <ABABABABABABABABABABABABABABABAB@" + domain + ">";
 }
 
 inline Lines Join(std::initializer_list<Lines> parts)

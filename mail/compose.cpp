@@ -303,6 +303,18 @@ TTextPart EncodeText(const TStrings& lines, TCharSet charSet, TEncoding encoding
     return part;
 }
 
+// The text of a message whose files could not be encoded: the note says
+// so, and names the file that failed and the cause ("PATH: REASON").
+TStrings TextWithNote(const TStrings& body, std::size_t files, const std::string& failure)
+{
+    TStrings text = ToUtf8(body);
+    text.Add("");
+    text.Add("**" + std::to_string(files) + " file(s) were attached to this");
+    text.Add("**message.  They could not be sent due to error during encoding");
+    text.Add("**" + failure);
+    return text;
+}
+
 // How a text/* file goes: quoted-printable only when decoding gives its
 // bytes back (no NUL, UTF-8 or ASCII, breaks of one kind: all LF or all
 // CR LF, no line too long for the encoder); base64 otherwise. A UTF-8 file
@@ -512,6 +524,15 @@ void SystemRandomBytes(std::span<unsigned char> bytes)
     }
 }
 
+// Date (RFC 5322 3.6.1) and Message-ID (3.6.4), the latter in the
+// sender's domain.
+THeaderLines DateAndMessageId(const QDateTime& now, std::span<const unsigned char> random, std::string_view sender)
+{
+    const auto at = sender.rfind('@');
+    const std::string_view domain = at == std::string_view::npos ? std::string_view() : sender.substr(at + 1);
+    return {"Date: " + DateText(now), "Message-ID: " + MessageId(random, domain)};
+}
+
 // One mailbox header line or more: `head`, the display name, the address.
 THeaderLines MailboxHeader(std::string_view head, std::string_view value, std::string_view tail = {})
 {
@@ -548,7 +569,12 @@ void TSMTP::CheckAddresses(bool senderOnly) const
 
 void TSMTP::EncodeBody()
 {
-    TTextPart part = EncodeText(FBody, FCharSet, FEncoding, [] { ProcessMessages(); });
+    SetMessageText(FBody);
+}
+
+void TSMTP::SetMessageText(const TStrings& text)
+{
+    TTextPart part = EncodeText(text, FCharSet, FEncoding, [] { ProcessMessages(); });
     FMessageText = std::move(part.Lines);
     FTextCharset = part.Charset;
     FTextTransfer = part.Transfer;
@@ -600,18 +626,9 @@ void TSMTP::EncodeAttachments()
     // failed and why.
     FEncodedAttachments.clear();
     FSpool.Release();
-    const std::string path = Utf8(Blanked(FAttachments[std::min(k, FAttachments.Count() - 1)]));
-    const std::string cause = Utf8(Blanked(failure));
-    TStrings text = ToUtf8(FBody);
-    text.Add("");
-    text.Add("**" + std::to_string(FAttachments.Count()) + " file(s) were attached to this");
-    text.Add("**message.  They could not be sent due to error during encoding");
-    text.Add("**" + path + ": " + cause);
-    TTextPart part = EncodeText(text, FCharSet, FEncoding, [] { ProcessMessages(); });
-    FMessageText = std::move(part.Lines);
-    FTextCharset = part.Charset;
-    FTextTransfer = part.Transfer;
-    FEncodingFailures += (FEncodingFailures.empty() ? "" : "\r\n") + path + ": " + cause;
+    failure = Utf8(Blanked(FAttachments[std::min(k, FAttachments.Count() - 1)])) + ": " + Utf8(Blanked(failure));
+    SetMessageText(TextWithNote(FBody, FAttachments.Count(), failure));
+    FEncodingFailures += (FEncodingFailures.empty() ? "" : "\r\n") + failure;
     FTransferFailed = true;
 }
 
@@ -761,12 +778,10 @@ void TSMTP::SendHeaders()
     for (std::size_t i = 0; i < FCC.Count(); ++i)
         sendAll(MailboxHeader(i == 0 ? Field("CC:") : std::string(HeaderNameWidth, ' '), FCC[i],
                               i + 1 < FCC.Count() ? "," : ""));
-    send("Date: " + DateText(Clock ? Clock() : QDateTime::currentDateTime()));
     std::array<unsigned char, MessageIdRandomBytes> random{};
     (RandomBytes ? RandomBytes : SystemRandomBytes)(random);
     const std::string sender = SplitAddress(FFrom).first;
-    const auto at = sender.rfind('@');
-    send("Message-ID: " + MessageId(random, at == std::string::npos ? std::string_view() : std::string_view(sender).substr(at + 1)));
+    sendAll(DateAndMessageId(Clock ? Clock() : QDateTime::currentDateTime(), random, sender));
     if (FReturnReceipt)
         send("Return-Receipt-To: <" + sender + ">");
     if (FPriority == ptLow)

@@ -195,6 +195,9 @@ protected:
     // Refuses an address that would inject commands (all, or the sender only).
     void CheckAddresses(bool senderOnly = false) const;
     void EncodeBody();
+    // Encodes `text` as the message text, choosing its charset and
+    // transfer encoding.
+    void SetMessageText(const TStrings& text);
     void EncodeAttachments();
     void EncodeMIMEBlock(std::size_t index, bool last);
     void EncodeUUBlock(std::size_t index, bool last);

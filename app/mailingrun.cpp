@@ -140,10 +140,6 @@ TRunOutcome TMailingRun::RunSession()
     if (OnSending)
         OnSending(true);
     const TStrings files = Mailer.Attachments();   // the run's file list
-    // Text typed or stored on this desktop is UTF-8; a part labelled
-    // ISO-8859-1 must carry Latin-1 bytes.
-    if (Mailer.CharSet() == csISO8859)
-        ConvertToLatin1(Mailer.Body());
     TRunOutcome outcome = TRunOutcome::Failed;
     try {
         try {

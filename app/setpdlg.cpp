@@ -209,7 +209,7 @@ void TSetupDlg::CreateEdits()
     EncodeComboBox->addItems({QStringLiteral("UUEncode"), QStringLiteral("MIME")});
     Label6 = RightLabel("Label6", QStringLiteral("Character set:"));
     CharSetComboBox = Named<QComboBox>("CharSetComboBox");
-    CharSetComboBox->addItems({QStringLiteral("US-ASCII"), QStringLiteral("ISO-8859-1")});
+    CharSetComboBox->addItems({QStringLiteral("US-ASCII"), QStringLiteral("ISO-8859-1"), QStringLiteral("UTF-8")});
     Label7 = RightLabel("Label7", QStringLiteral("Time-out:"));
     spnTimeOut = Named<TSpinEdit>("spnTimeOut");
     Label9 = Named<QLabel>("Label9", QStringLiteral("seconds"));

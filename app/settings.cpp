@@ -10,7 +10,7 @@
 // damaged "Port" of 70000 into 65535, a port nobody asked for):
 //   Port          outside 0..65535 (0 stays: the Setup dialog accepts it)
 //   TimeOut       0 or less (every wait would time out at once)
-//   Encoding      other than 0 or 1; CharSet other than 0 or 1
+//   Encoding      other than 0 or 1; CharSet other than 0, 1 or 2
 //   MsgText       other than 0 or 1; MsgSubject other than 0, 1 or 2
 //   Height, Width outside kMinWindowExtent..kMaxWindowExtent
 //   Top, Left     beyond +-kMaxWindowExtent
@@ -78,7 +78,7 @@ void LoadServer(const TIniFile& ini, TSMTP& mailer)
     // Encoding first: the client forces US-ASCII with UUencode and takes a
     // character set only while the encoding is MIME.
     mailer.SetEncoding(TEncoding(InRange(ini.ReadInteger(kSetup, "Encoding", etMIME), etUU, etMIME, etMIME)));
-    mailer.SetCharSet(TCharSet(InRange(ini.ReadInteger(kSetup, "CharSet", csUSASCII), csUSASCII, csISO8859, csUSASCII)));
+    mailer.SetCharSet(TCharSet(InRange(ini.ReadInteger(kSetup, "CharSet", csUSASCII), csUSASCII, csUTF8, csUSASCII)));
 }
 
 // ---- submission: TLS, login and certificates (after the first 25 keys) ----

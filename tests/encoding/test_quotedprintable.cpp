@@ -8,18 +8,36 @@ namespace {
 
 // The rules written out slowly, byte by byte: escapes, "=20" for a space
 // ending a line before a hard break, pieces of at most 65 input characters
-// cut before the last space within them.
+// cut before the last space within them, and cut again before the escape
+// that would take the line past 75 characters and its soft break.
 std::string Escaped(const std::string& piece, bool hardEnd)
 {
     std::string out;
     for (std::size_t i = 0; i < piece.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(piece[i]);
-        if (c < 0x20 || c == '=' || c >= 0x80 || (hardEnd && c == ' ' && i + 1 == piece.size()))
+        if (c < 0x20 || c == '=' || c >= 0x7F || (hardEnd && c == ' ' && i + 1 == piece.size()))
             out += std::string("=") + "0123456789ABCDEF"[c >> 4] + "0123456789ABCDEF"[c & 15];
         else
             out += char(c);
     }
     return out;
+}
+
+void AddPiece(TLines& out, const std::string& piece, bool soft, bool hardEnd)
+{
+    std::string line = Escaped(piece, hardEnd) + (soft ? "=" : "");
+    if (line.size() <= 76)
+        return out.push_back(line);
+    line.clear();
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+        const std::string escape = Escaped(piece.substr(i, 1), hardEnd && i + 1 == piece.size());
+        if (line.size() + escape.size() > 75) {
+            out.push_back(line + "=");
+            line.clear();
+        }
+        line += escape;
+    }
+    out.push_back(line + (soft ? "=" : ""));
 }
 
 TLines ReferenceQP(const std::string& text)
@@ -32,10 +50,10 @@ TLines ReferenceQP(const std::string& text)
         while (line.size() >= 65) {
             const std::size_t space = line.find_last_of(' ', 65);
             const std::size_t length = space != std::string::npos && space > 0 ? space : 65;
-            out.push_back(Escaped(line.substr(0, length), false) + "=");
+            AddPiece(out, line.substr(0, length), true, false);
             line.erase(0, length);
         }
-        out.push_back(Escaped(line, hardEnd) + (hardEnd ? "" : "="));
+        AddPiece(out, line, !hardEnd, hardEnd);
         start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         if (!hardEnd || start == text.size())
             return out;
@@ -83,8 +101,13 @@ TEST(TQuotedPrintable, LineBreaksEscapesAndWraps)
         {"long word cut at 65", std::string(80, 'x') + "\n", {x65 + "=", std::string(15, 'x')}},
         {"65 characters end with an empty piece", x65 + "\n", {x65 + "=", ""}},
         {"64 characters fit", std::string(64, 'x') + "\n", {std::string(64, 'x')}},
-        {"escapes count towards the line, not the wrap", std::string(70, '=') + "\n",
-         {Repeat("=3D", 65) + "=", Repeat("=3D", 5)}},
+        {"escaped lines cut at 76 characters", std::string(70, '=') + "\n",
+         {Repeat("=3D", 25) + "=", Repeat("=3D", 25) + "=", Repeat("=3D", 15) + "=", Repeat("=3D", 5)}},
+        {"five escapes in 65 still fit 76", std::string(60, 'x') + Repeat("\xE9", 5) + "y\n",
+         {std::string(60, 'x') + Repeat("=E9", 5) + "=", "y"}},
+        {"a sixth escape is cut off", std::string(59, 'x') + Repeat("\xE9", 6) + "y\n",
+         {std::string(59, 'x') + Repeat("=E9", 5) + "=", "=E9=", "y"}},
+        {"DEL", "a\x7F\n", {"a=7F"}},
     };
     for (const auto& [name, input, lines] : cases) {
         EXPECT_EQ(Encode<TQuotedPrintable>(input), lines) << name;

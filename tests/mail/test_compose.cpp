@@ -4,6 +4,10 @@
 #include "smtp_session.h"
 #include "uucode.h"
 
+#include <QDir>
+
+#include <filesystem>
+
 namespace {
 
 using namespace std::string_literals;
@@ -38,7 +42,8 @@ std::string RandomBytes(std::size_t size)
     return bytes;
 }
 
-const Lines Headers = {"From:     Sender Name<sender@example.org>", "To:       <rcpt@example.net>", "Subject:  Files"};
+const Lines Headers = {"From:     Sender Name<sender@example.org>", "To:       <rcpt@example.net>", FixedDate,
+                       FixedMessageId("example.org"), "Subject:  Files"};
 const Lines PlainText = {"Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
                          "Content-Transfer-Encoding: 7bit", "", "L1", "L2"};
 const Lines MimeHead = {"Mime-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"31415926\"", "X-Encoding: MIME",
@@ -47,11 +52,21 @@ const Lines MimeHead = {"Mime-Version: 1.0", "Content-Type: multipart/mixed; bou
                         "L2"};
 const Lines UUHead = {"X-Encoding:      UUENCODE", "", "L1", "L2"};
 
-// The encoding-failure note for `files` attachments.
-Lines Note(int files)
+// The encoding-failure note for `files` attachments, naming the file
+// that failed and why.
+Lines Note(int files, const std::string& failure)
 {
     return {"", "**" + std::to_string(files) + " file(s) were attached to this",
-            "**message.  They could not be sent due to error during encoding"};
+            "**message.  They could not be sent due to error during encoding", "**" + failure};
+}
+
+// The text part of a MIME message without files: its charset label,
+// transfer encoding and lines.
+Lines TextPart(const std::string& charset, const std::string& transfer, const Lines& text)
+{
+    return Join({{"Mime-Version: 1.0", "Content-Type: text/plain; charset=\"" + charset + "\"",
+                  "Content-Transfer-Encoding: " + transfer, ""},
+                 text});
 }
 
 // The fixture's headers, `head` and text, then `blocks`, each after the
@@ -135,7 +150,7 @@ struct MessageCase {
     std::function<void(TSMTP&)> Setup;
     Lines Data;   // between "DATA" and ".", as sent
     int Messages = 1;
-    bool Failed = false;   // the encoding-failure note was added
+    std::string Failure{};   // "PATH: REASON" of the encoding-failure note
 };
 class MessageTest : public ComposeTest, public ::testing::WithParamInterface<MessageCase> {};
 
@@ -145,10 +160,11 @@ TEST_P(MessageTest, IsSentLineForLine)
     if (c.Setup)
         c.Setup(*Smtp);
     ExpectMessage(c.Data, c.Messages);
-    EXPECT_EQ(Smtp->TransferFailed(), c.Failed);
-    EXPECT_EQ(Boxes, Lines{c.Failed ? "Warning: Transfer not completed." : "Information: All Done."});
+    const bool failed = !c.Failure.empty();
+    EXPECT_EQ(Smtp->TransferFailed(), failed);
+    EXPECT_EQ(Boxes, Lines{failed ? "Warning: Transfer not completed.\r\n" + c.Failure : "Information: All Done."});
     // One block per file; none after an encoding failure.
-    EXPECT_EQ(Smtp->EncodedAttachments().size(), c.Failed ? 0u : Smtp->Attachments().Count());
+    EXPECT_EQ(Smtp->EncodedAttachments().size(), failed ? 0u : Smtp->Attachments().Count());
 }
 
 template <class... Files>
@@ -167,6 +183,22 @@ const std::string Latin1Text = "caf\xe9 = cost\r\n.hidden line\r\nend";
 const std::string Text = "first line\nlast line\n";
 
 const std::string A45(45, 'A'), A90(90, 'A');
+const std::string Missing = TestFile("one.zip", "1") + ".missing";
+const std::string MissingFailure = Missing + ": Cannot open file \"" + Missing + "\". No such file or directory";
+
+std::function<void(TSMTP&)> WithText(TCharSet charSet, const std::string& body)
+{
+    return [=](TSMTP& smtp) {
+        smtp.SetCharSet(charSet);
+        smtp.SetBody(TStrings{body});
+    };
+}
+
+std::string FileBytes(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
 INSTANTIATE_TEST_SUITE_P(
     Cases, MessageTest,
     ::testing::Values(
@@ -191,19 +223,55 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{"TextFilesAreQuotedPrintableOthersBase64",
                     Attach(etMIME, File{"a.txt", Latin1Text}, File{"b.zip", "zz"}, File{"c.zip", "second"},
                            File{"d.txt", Text}, File{"empty.txt", ""}),
-                    Message(MimeHead, {TextBlock("a.txt", Latin1Text, false),
+                    Message(MimeHead, {Base64Block("a.txt", "TEXT/Plain", Latin1Text, false),
                                        Base64Block("b.zip", "application/zip", "zz", false),
                                        Base64Block("c.zip", "application/zip", "second", false),
                                        TextBlock("d.txt", Text, false), TextBlock("empty.txt", "")})},
         MessageCase{"UnreadableSecondFileSendsTheNote",
                     [](TSMTP& smtp) {
-                        const std::string one = TestFile("one.zip", "1");
-                        smtp.SetAttachments(TStrings{one, one + ".missing", TestFile("three.zip", "3")});
+                        smtp.SetAttachments(TStrings{TestFile("one.zip", "1"), Missing, TestFile("three.zip", "3")});
                     },
-                    Join({Headers, PlainText, Note(3)}), 1, true},
-        MessageCase{"OverlongLineOfATextFileSendsTheNote",
-                    Attach(etMIME, File{"long.txt", std::string(TQuotedPrintable::MaxLineLength + 1, 'a')}),
-                    Join({Headers, PlainText, Note(1)}), 1, true},
+                    Join({Headers, PlainText, Note(3, MissingFailure)}), 1, MissingFailure},
+        // Text files go quoted-printable only when decoding gives back
+        // their bytes: no NUL, UTF-8, breaks of one kind, lines the encoder
+        // takes; all else base64.
+        MessageCase{"TextThatQuotedPrintableWouldChangeGoesBase64",
+                    Attach(etMIME, File{"long.txt", std::string(TQuotedPrintable::MaxLineLength + 1, 'a')},
+                           File{"utf16.txt", "\xFF\xFEh\0i\0\r\0\n\0"s}, File{"cells.txt", "a,\"x\ry\"\r\nb\r\n"},
+                           File{"cr.txt", "one\rtwo\r"}),
+                    Message(MimeHead, {Base64Block("long.txt", "TEXT/Plain", std::string(24576, 'a'), false),
+                                       Base64Block("utf16.txt", "TEXT/Plain", "\xFF\xFEh\0i\0\r\0\n\0"s, false),
+                                       Base64Block("cells.txt", "TEXT/Plain", "a,\"x\ry\"\r\nb\r\n", false),
+                                       Base64Block("cr.txt", "TEXT/Plain", "one\rtwo\r")})},
+        MessageCase{"ProcFileOfSizeZeroIsReadToItsEnd", [](TSMTP& smtp) { smtp.SetAttachments(TStrings{"/proc/version"}); },
+                    Message(MimeHead, {Base64Block("version", "application/octet-stream", FileBytes("/proc/version"))})},
+        // A file name that is not UTF-8 on disk is taken as Latin-1.
+        MessageCase{"LatinOneFileName",
+                    [](TSMTP& smtp) {
+                        // Removed by hand: the temporary folder cannot remove a
+                        // name that is not UTF-8.
+                        static const struct TLatin1File {
+                            std::string Path;
+                            ~TLatin1File() { std::remove(Path.c_str()); }
+                        } latin1{TestFile("x", "").append("\xE9.zip")};
+                        std::ofstream(latin1.Path, std::ios::binary) << "z";
+                        smtp.SetAttachments(TStrings{latin1.Path});
+                    },
+                    Join({Headers, MimeHead,
+                          {"", "--31415926", "Content-Type: application/zip;", " name=\"=?utf-8?B?eMOpLnppcA==?=\"",
+                           "Content-Transfer-Encoding: base64", "Content-Disposition: attachment; filename*=utf-8''x%C3%A9.zip",
+                           "", "eg==", "", "--31415926--"}})},
+        // The text goes in the chosen set when that set can carry it, as
+        // UTF-8 otherwise; ASCII stays us-ascii 7bit.
+        MessageCase{"AsciiSetWithUtf8Text", WithText(csUSASCII, "Gr\xC3\xBC\xC3\x9F" "e"),
+                    Join({Headers, TextPart("utf-8", "quoted-printable", {"Gr=C3=BC=C3=9Fe"})})},
+        MessageCase{"LatinSetWithUtf8TextItCarries", WithText(csISO8859, "Gr\xC3\xBC\xC3\x9F" "e"),
+                    Join({Headers, TextPart("iso-8859-1", "quoted-printable", {"Gr=FC=DFe"})})},
+        MessageCase{"LatinSetWithTextBeyondLatin", WithText(csISO8859, "5 \xE2\x82\xAC"),
+                    Join({Headers, TextPart("utf-8", "quoted-printable", {"5 =E2=82=AC"})})},
+        MessageCase{"Utf8SetWithAsciiText", WithText(csUTF8, "plain"), Join({Headers, TextPart("us-ascii", "7bit", {"plain"})})},
+        MessageCase{"Utf8SetWithLatinOneBytes", WithText(csUTF8, "caf\xE9"),
+                    Join({Headers, TextPart("utf-8", "quoted-printable", {"caf=C3=A9"})})},
         MessageCase{"IsoTextIsTheSameQuotedPrintableThreeTimes",
                     [](TSMTP& smtp) {
                         smtp.SetCharSet(csISO8859);
@@ -220,21 +288,24 @@ INSTANTIATE_TEST_SUITE_P(
                         smtp.SetPriority(ptHigh);
                         smtp.SetBody(TStrings{".", "..two", ".x", "x."});
                     },
-                    Join({{Headers[0], Headers[1], "Return-Receipt-To: <sender@example.org>", "X-Priority: 1", Headers[2]},
+                    Join({{Headers[0], Headers[1], Headers[2], Headers[3], "Return-Receipt-To: <sender@example.org>",
+                           "X-Priority: 1", Headers[4]},
                           {PlainText.begin(), PlainText.end() - 2}, {"..", "...two", "..x", "x."}})},
         MessageCase{"LowPriorityAndNoSubject",
                     [](TSMTP& smtp) {
                         smtp.SetPriority(ptLow);
                         smtp.SetSubject("");
                     },
-                    Join({{Headers[0], Headers[1], "X-Priority: 5"}, PlainText})},
-        MessageCase{"UUEncodingForcesUSASCII",
+                    Join({{Headers[0], Headers[1], Headers[2], Headers[3], "X-Priority: 5"}, PlainText})},
+        // A UU message has no MIME parts: text beyond ASCII is labelled
+        // UTF-8 8bit for the whole message.
+        MessageCase{"UUEncodingForcesUSASCIIAndLabelsOtherText",
                     [](TSMTP& smtp) {
                         smtp.SetCharSet(csISO8859);
                         smtp.SetEncoding(etUU);
                         smtp.SetBody(TStrings{"caf\xe9"});
                     },
-                    Join({Headers, {"", "caf\xe9"}})},
+                    Join({Headers, TextPart("utf-8", "8bit", {"caf\xC3\xA9"})})},
         // Header values cannot inject lines: CR and LF become blanks; '"'
         // and '\' in a quoted file name are escaped (RFC 2045).
         MessageCase{"LineBreaksInHeaderValues",
@@ -244,8 +315,8 @@ INSTANTIATE_TEST_SUITE_P(
                         smtp.SetSubject("Hi\r\nX-Injected: yes");
                         Attach(etUU, File{"bad\r\nname.bin", "x"})(smtp);
                     },
-                    Join({{"From:     Evil  Bcc: x@y.test<sender@example.org>", "To:       Two Lines<rcpt@example.net>",
-                           "Subject:  Hi  X-Injected: yes"},
+                    Join({{"From:     \"Evil  Bcc: x@y.test\"<sender@example.org>", "To:       Two Lines<rcpt@example.net>",
+                           FixedDate, FixedMessageId("example.org"), "Subject:  Hi  X-Injected: yes"},
                           UUHead, {""}, UUBlock("bad  name.bin", "x")})},
         MessageCase{"QuotesBackslashesAndLineBreaksInAMimeFileName",
                     Attach(etMIME, File{"say \"hi\" \\ now\nplease.zip", "q"}),
@@ -278,23 +349,32 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ComposeTest, LargeTextFileIsQuotedPrintableAsAWhole)
 {
-    // Over two slices of text with every kind of line break, and a CR LF
-    // that straddles the first slice's end.
+    // Over two slices of text, and a CR LF that straddles the first
+    // slice's end.
     std::string text;
-    const char* breaks[] = {"\r\n", "\n", "\r", "\n\r"};
     unsigned x = 7;
     while (text.size() < 9 * 1024 * 1024) {
         x = x * 1103515245u + 12345u;
         text += std::string((x >> 16) % 120, char('a' + (x >> 8) % 26));
-        text += (x >> 4) % 5 == 0 ? "=\t. " : " ";
-        text += breaks[(x >> 20) % 4];
+        text += (x >> 4) % 5 == 0 ? "=\t. \r\n" : " \r\n";
     }
-    text.insert(4 * 1024 * 1024 - 1, "\r\n");
+    const std::size_t slice = 4 * 1024 * 1024, pair = text.find("\r\n", slice - 200);
+    text.insert(pair, slice - 1 - pair, 'a');
     Attach(etMIME, File{"large.txt", text})(*Smtp);
     ExpectMessage(Message(MimeHead, {TextBlock("large.txt", text)}));
 }
 
 // ---- status, progress, cancel -----------------------------------------------
+
+// Links of this process's open files into the temporary folder.
+int SpoolFiles()
+{
+    int count = 0;
+    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
+        count += fd.symLinkTarget().startsWith(QString::fromStdString(TSpool::Folder()) + "/#");
+    return count;
+}
+
 
 TEST_F(ComposeTest, StatusAndProgressOfAMessageWithAFile)
 {
@@ -306,12 +386,20 @@ TEST_F(ComposeTest, StatusAndProgressOfAMessageWithAFile)
         if (Smtp->Status() == msSendingAttachments)
             attachment.push_back(Smtp->Progress());
     };
+    // The temporary file lives while the message is sent, not after it.
+    std::vector<int> spoolFiles;
+    Smtp->OnStatusChange = [&](QObject*) {
+        Statuses.push_back(Smtp->Status());
+        if (Smtp->Status() == msSendingAttachments || Smtp->Status() == msLoggingOut)
+            spoolFiles.push_back(SpoolFiles());
+    };
     Attach(etMIME, File{"k.zip", bytes})(*Smtp);
     ExpectMessage(Message(MimeHead, {Base64Block("k.zip", "application/zip", bytes)}));
     EXPECT_EQ(Statuses, (std::vector<TMailStatus>{msConnecting, msLoggingIn, msEncoding, msSendingCommands,
                                                   msSendingHeaders, msSendingBody, msSendingAttachments,
                                                   msLoggingOut, msIdle}));
     EXPECT_TRUE(encoded);
+    EXPECT_EQ(spoolFiles, (std::vector{1, 0}));
     // Block: 5 head lines, 11 base64 lines, empty line, closing boundary =
     // 18 lines, then 0 after the terminator's reply.
     ASSERT_EQ(attachment.size(), 19u);
@@ -342,5 +430,40 @@ TEST_P(CancelTest, LeavesTheMessageUnfinished)
     }
 }
 INSTANTIATE_TEST_SUITE_P(Phases, CancelTest, ::testing::Values(msEncoding, msSendingAttachments));
+
+} // namespace
+
+namespace {
+
+using namespace std::string_literals;
+
+// ---- addresses that would inject into the envelope are refused first -------
+
+TEST_F(ComposeTest, AddressesThatWouldInjectAreRefusedBeforeTheEnvelope)
+{
+    for (const std::string& address : {"bob@x> NOTIFY=NEVER"s, "<bob@x"s, "bo b@x"s, "bob\t@x"s, "bob\x7F@x"s,
+                                      std::string(250, 'b') + "@x.de"}) {
+        Smtp->SetRecipient(address);
+        Serve({"S: 220 fake.test", "C: HELO example.org", "S: 250 ok"});
+        EXPECT_EQ(Session(), "EMailError: Invalid address: " + address);
+        ExpectClientSent({"C: HELO example.org"});
+    }
+}
+
+// ---- the temporary file: checked for room ------------------------------------
+
+TEST_F(ComposeTest, TooLittleRoomForTheSpoolStopsBeforeConnecting)
+{
+    // A sparse file as large as the room left: its base64 needs a third more.
+    const std::string path = TestFile("huge.bin", "");
+    std::filesystem::resize_file(path, *TSpool::FreeBytes());
+    Smtp->SetAttachments(TStrings{path});
+    Serve({});
+    const std::string outcome = Session();
+    std::filesystem::resize_file(path, 0);
+    EXPECT_TRUE(outcome.starts_with("EMailError: Not enough room for the temporary file in " + TSpool::Folder()))
+        << outcome;
+    EXPECT_EQ(Server->Connections(), 0);
+}
 
 } // namespace

@@ -23,11 +23,14 @@ const Lines Envelope = {"C: MAIL FROM:<me@example.org>", "S: 250 ok", "C: RCPT T
 
 // From "354" to the terminator's reply: the fixture's message under the
 // header lines `fields`.
-Lines Data(const Lines& fields)
+Lines Data(const Lines& fields, const std::string& domain = "example.org")
 {
     Lines steps = {"S: 354 go ahead"};
-    for (const auto& field : fields)
+    for (const auto& field : fields) {
+        if (field.starts_with("Subject:"))
+            steps.insert(steps.end(), {"C: " + FixedDate, "C: " + FixedMessageId(domain)});
         steps.push_back("C: " + field);
+    }
     return Join({steps,
                  {"C: Mime-Version: 1.0", "C: Content-Type: text/plain; charset=\"us-ascii\"",
                   "C: Content-Transfer-Encoding: 7bit", "C: ", "C: first line", "C: ..a line with a dot", "C: ..",
@@ -75,8 +78,8 @@ TEST_F(SMTPTest, PlainMessageWithItsLogStatusesAndProgress)
     EXPECT_EQ(Progress, (std::vector<int>{0, 33, 67, 100, 0, 0}));
     const Lines log = {"220 fake.test ESMTP", "HELO example.org", "250 fake.test", "MAIL FROM:<me@example.org>",
                        "250 ok", "RCPT TO:<you@example.net>", "250 ok", "DATA", "354 go ahead",
-                       "From:     Me<me@example.org>", "To:       <you@example.net>", "Subject:  Hello",
-                       "Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
+                       "From:     Me<me@example.org>", "To:       <you@example.net>", FixedDate,
+                       FixedMessageId("example.org"), "Subject:  Hello", "Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
                        "Content-Transfer-Encoding: 7bit", "250 queued", "QUIT", "221 bye"};
     EXPECT_EQ(Smtp->SessionLog().ToVector(), log);
     EXPECT_FALSE(QFile::exists("session.log"));
@@ -157,7 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
         DialogueCase{"HeloAloneWithoutUseDomainAddress", Join({Helo("HELO"), Quit}), From("me@example.org", false)},
         DialogueCase{"EmptySenderSendsNoMailFrom",
                      Join({Helo("HELO "), {"C: RCPT TO:<you@example.net>", "S: 250 ok", "C: DATA"},
-                           Data({"From:     Only A Name<>", "To:       <you@example.net>", "Subject:  Hello"}), Quit}),
+                           Data({"From:     Only A Name<>", "To:       <you@example.net>", "Subject:  Hello"}, "localhost.invalid"),
+                           Quit}),
                      From("|Only A Name"), true},
         // Without a status handler every status change pumps the event
         // loop instead, and the session completes all the same.
@@ -228,8 +232,8 @@ TEST_P(CancelFromHandlerTest, StopsTheSessionInThatPhase)
 // The first send of a line goes out even after a Cancel.
 INSTANTIATE_TEST_SUITE_P(Phases, CancelFromHandlerTest,
                          ::testing::Values(CancelCase{msLoggingIn, 0}, CancelCase{msSendingCommands, 2},
-                                           CancelCase{msSendingHeaders, 5}, CancelCase{msSendingBody, 4 + 6},
-                                           CancelCase{msLoggingOut, 17}));
+                                           CancelCase{msSendingHeaders, 5}, CancelCase{msSendingBody, 4 + 8},
+                                           CancelCase{msLoggingOut, 19}));
 
 // ---- every wait, ended by its TimeOut and by a Cancel from a timer ---------
 

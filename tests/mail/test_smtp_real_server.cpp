@@ -16,9 +16,10 @@ TEST_F(SMTPSessionTest, RealServerDeliversAPlainMessage)
     Smtp->SetBody(TStrings{"Hello,", ".starts with a dot", "", "bye"});
     EXPECT_EQ(Session(), "ok");
     EXPECT_EQ(Boxes, Lines{"Information: All Done."});
-    EXPECT_EQ(server.Message(1), "From:     Sender<sender@example.org>\r\n"
-                                 "To:       Rcpt<rcpt@example.net>\r\n"
-                                 "Subject:  Plain test\r\n"
+    EXPECT_EQ(server.Message(1), std::string("From:     Sender<sender@example.org>\r\n"
+                                             "To:       Rcpt<rcpt@example.net>\r\n")
+                                     + FixedDate + "\r\n" + FixedMessageId("example.org") + "\r\n"
+                                     "Subject:  Plain test\r\n"
                                  "Mime-Version: 1.0\r\n"
                                  "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
                                  "Content-Transfer-Encoding: 7bit\r\n"

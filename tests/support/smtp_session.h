@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,22 @@
 #include <typeinfo>
 
 using Lines = std::vector<std::string>;
+
+// Every message of the tests is dated by this clock and identified from
+// these random bytes, so that whole messages compare byte for byte.
+inline QDateTime FixedClock()
+{
+    return QDateTime(QDate(2026, 12, 6), QTime(23, 41, 7), QTimeZone(3600));
+}
+inline void FixedRandomBytes(std::span<unsigned char> bytes)
+{
+    std::fill(bytes.begin(), bytes.end(), 0xAB);
+}
+inline const std::string FixedDate = "Date: Sun, 06 Dec 2026 23:41:07 +0100";
+inline std::string FixedMessageId(const std::string& domain)
+{
+    return "Message-ID: <ABABABABABABABABABABABABABABABAB@" + domain + ">";
+}
 
 inline Lines Join(std::initializer_list<Lines> parts)
 {
@@ -71,6 +88,8 @@ public:
         });
         Smtp = std::make_unique<TSMTP>();
         Smtp->SetTimeOut(5);
+        Smtp->Clock = FixedClock;
+        Smtp->RandomBytes = FixedRandomBytes;
         Smtp->OnStatusChange = [this](QObject*) { Statuses.push_back(Smtp->Status()); };
         Smtp->OnProgress = [this](QObject*) { Progress.push_back(Smtp->Progress()); };
     }

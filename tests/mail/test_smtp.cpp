@@ -4,6 +4,8 @@
 // and messages are in tests/data/smtp/ and tests/data/compose/.
 #include "mime.h"
 #include "smtp_session.h"
+#include "spool.h"
+#include "test_data.h"
 #include "uucode.h"
 
 #include <QDir>
@@ -24,7 +26,7 @@ const Lines Greeting = {"S: 220 fake.test ESMTP", "C: HELO example.org", "S: 250
 const Lines Envelope = {"C: MAIL FROM:<me@example.org>", "S: 250 ok", "C: RCPT TO:<you@example.net>", "S: 250 ok",
                         "C: DATA"};
 const Lines Session1 = Join({Greeting, Envelope, {"S: 354 go ahead", "C: From:     Me<me@example.org>",
-    "C: To:       <you@example.net>", "C: Subject:  Hello", "C: Mime-Version: 1.0",
+    "C: To:       <you@example.net>", "C: " + FixedDate, "C: " + FixedMessageId("example.org"), "C: Subject:  Hello", "C: Mime-Version: 1.0",
     "C: Content-Type: text/plain; charset=\"us-ascii\"", "C: Content-Transfer-Encoding: 7bit", "C: ", "C: one",
     "C: two", "C: .", "S: 250 queued", "C: QUIT", "S: 221 bye"}});
 
@@ -93,8 +95,8 @@ INSTANTIATE_TEST_SUITE_P(Phases, CancelFromHandlerTest,
                          ::testing::Values(CancelCase{"LoggingIn", msLoggingIn, 0},
                                            CancelCase{"SendingCommands", msSendingCommands, 2},
                                            CancelCase{"SendingHeaders", msSendingHeaders, 5},
-                                           CancelCase{"SendingBody", msSendingBody, 4 + 6},
-                                           CancelCase{"LoggingOut", msLoggingOut, 15}),
+                                           CancelCase{"SendingBody", msSendingBody, 4 + 8},
+                                           CancelCase{"LoggingOut", msLoggingOut, 17}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- every wait, ended by its TimeOut and by a Cancel from a timer ---------
@@ -231,26 +233,26 @@ public:
     static void SetUpTestSuite() { SetContentTypeTable(std::string_view("text/plain txt\n")); }
 };
 
-// Over two slices of text with every kind of line break, and a CR LF that
-// straddles the first slice's end.
+// Over two slices of text, and a CR LF that straddles the first slice's
+// end (one kind of line break, or the file would go base64).
 std::string LargeText()
 {
     std::string text;
-    const char* breaks[] = {"\r\n", "\n", "\r", "\n\r"};
     for (unsigned x = 7; text.size() < 9 * 1024 * 1024;) {
         x = x * 1103515245u + 12345u;
-        text += std::string((x >> 16) % 120, char('a' + (x >> 8) % 26)) + ((x >> 4) % 5 == 0 ? "=\t. " : " ");
-        text += breaks[(x >> 20) % 4];
+        text += std::string((x >> 16) % 120, char('a' + (x >> 8) % 26)) + ((x >> 4) % 5 == 0 ? "=\t. \r\n" : " \r\n");
     }
-    return text.insert(4 * 1024 * 1024 - 1, "\r\n");
+    const std::size_t slice = 4 * 1024 * 1024, pair = text.find("\r\n", slice - 200);
+    return text.insert(pair, slice - 1 - pair, 'a');
 }
 
 TEST_P(LargeFileTest, LinesAreThoseOfTheWholeFile)
 {
     const auto& c = GetParam();
-    const std::string bytes = c.Text ? LargeText() : Noise(c.Size);
+    // Noise is no text, and one line of c.Size letters none that QP takes.
+    const std::string bytes = c.Text ? LargeText() : c.Size < (1 << 20) ? std::string(c.Size, 'a') : Noise(c.Size);
     Smtp->SetEncoding(c.Encoding);
-    Smtp->SetAttachments(TStrings{TestFile(c.Text ? "large.txt" : "large.bin", bytes)});
+    Smtp->SetAttachments(TStrings{TestFile("large.txt", bytes)});
     Serve(Script);
     EXPECT_EQ(Session(), "ok");
     PumpUntil([&] { return Server->ClientClosed(); });
@@ -267,7 +269,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LargeCase{"Base64TwoSlicesAndMore", etMIME, 2 * Base64Slice + 1000},
                       LargeCase{"UUOneSlice", etUU, UUSlice}, LargeCase{"UUSliceAndOne", etUU, UUSlice + 1},
                       LargeCase{"UUSliceAndABlock", etUU, UUSlice + 45}, LargeCase{"UUTwoSlices", etUU, 2 * UUSlice},
-                      LargeCase{"QuotedPrintableText", etMIME, 0, true}),
+                      LargeCase{"QuotedPrintableText", etMIME, 0, true},
+                      LargeCase{"OverlongTextLineGoesBase64", etMIME, TQuotedPrintable::MaxLineLength + 1}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // A Cancel from the progress handler while encoding sends nothing of the
@@ -295,6 +298,70 @@ TEST_P(CancelWhileEncodingTest, LeavesTheMessageUnfinished)
 }
 INSTANTIATE_TEST_SUITE_P(Phases, CancelWhileEncodingTest, ::testing::Values(msEncoding, msSendingAttachments),
                          [](const auto& info) { return info.param == msEncoding ? "Encoding" : "SendingAttachments"; });
+
+// A file that reports size 0 (as /proc files do) is read to its end.
+TEST_F(SMTPTest, ProcFileOfSizeZeroIsReadToItsEnd)
+{
+    Smtp->SetAttachments(TStrings{"/proc/version"});
+    Serve(Script);
+    EXPECT_EQ(Session(), "ok");
+    PumpUntil([&] { return Server->ClientClosed(); });
+    const Lines& got = Server->Received();
+    const Lines want = Encoded<TBase64>(ReadFile("/proc/version"));
+    EXPECT_NE(std::search(got.begin(), got.end(), want.begin(), want.end()), got.end());
+}
+
+// ---- the temporary file: alive while its message is sent, checked for room
+
+// Links of this process's open files into the temporary folder.
+int SpoolFiles()
+{
+    int count = 0;
+    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
+        count += fd.symLinkTarget().startsWith(QString::fromStdString(TSpool::Folder()) + "/#");
+    return count;
+}
+
+TEST_F(SMTPTest, SpoolLivesWhileItsMessageIsSent)
+{
+    std::vector<int> spoolFiles;
+    Smtp->OnStatusChange = [&](QObject*) {
+        if (Smtp->Status() == msSendingAttachments || Smtp->Status() == msLoggingOut)
+            spoolFiles.push_back(SpoolFiles());
+    };
+    Smtp->SetAttachments(TStrings{TestFile("k.zip", "k")});
+    Serve(Script);
+    EXPECT_EQ(Session(), "ok");
+    EXPECT_EQ(spoolFiles, (std::vector{1, 0}));
+}
+
+TEST_F(SMTPTest, TooLittleRoomForTheSpoolStopsBeforeConnecting)
+{
+    // A sparse file as large as the room left: its base64 needs a third more.
+    const std::string path = TestFile("huge.bin", "");
+    std::filesystem::resize_file(path, *TSpool::FreeBytes());
+    Smtp->SetAttachments(TStrings{path});
+    Serve({});
+    const std::string outcome = Session();
+    std::filesystem::resize_file(path, 0);
+    EXPECT_TRUE(outcome.starts_with("EMailError: Not enough room for the temporary file in " + TSpool::Folder()))
+        << outcome;
+    EXPECT_EQ(Server->Connections(), 0);
+}
+
+// Addresses that would inject into the envelope are refused before it.
+TEST_F(SMTPTest, AddressesThatWouldInjectAreRefusedBeforeTheEnvelope)
+{
+    using namespace std::string_literals;
+    for (const std::string& address : {"bob@x> NOTIFY=NEVER"s, "<bob@x"s, "bo b@x"s, "bob\t@x"s, "bob\x7F@x"s,
+                                      std::string(250, 'b') + "@x.de"}) {
+        Smtp->SetRecipient(address);
+        Serve({"S: 220 fake.test", "C: HELO example.org", "S: 250 ok"});
+        EXPECT_EQ(Session(), "EMailError: Invalid address: " + address);
+        PumpUntil([&] { return Server->ClientClosed(); });
+        EXPECT_EQ(Server->Received(), Lines{"HELO example.org"});
+    }
+}
 
 // ---- host, service and port ------------------------------------------------
 

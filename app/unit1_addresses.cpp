@@ -37,8 +37,10 @@ void PrepareAddressDialog(TAddressDlg& dialog, const char* prompt, const QString
 
 // ---- list operations ----------------------------------------------------------
 
-void TfrmMailTo::AddEntry(const QString& text)
+void TfrmMailTo::AddEntry(const QString& typed)
 {
+    // "Name <address>" as typed is kept as the address value "address|name".
+    const QString text = QString::fromStdString(StoredAddress(typed.toStdString()));
     int row = 0;
     while (row < lstAddresses->count() && !Before(text, lstAddresses->item(row)->text()))
         ++row;
@@ -138,10 +140,10 @@ void TfrmMailTo::EditEntry(int row)
         return;
     }
     TAddressDlg dialog(this);
-    PrepareAddressDialog(dialog, "Edit address/list:", entry);
+    PrepareAddressDialog(dialog, "Edit address/list:", QString::fromStdString(DisplayAddress(entry.toStdString())));
     if (ExecDialog(dialog) != QDialog::Accepted)
         return;
-    lstAddresses->item(row)->setText(dialog.txtEmail->text());
+    lstAddresses->item(row)->setText(QString::fromStdString(StoredAddress(dialog.txtEmail->text().toStdString())));
     ReSort();
 }
 

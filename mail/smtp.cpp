@@ -92,12 +92,14 @@ void TSMTP::Reset()
     FInput.clear();
     FCapabilities = {};
     FEncrypted = false;
+    FEncodingFailures.clear();
 }
 
 void TSMTP::Open()
 {
     SetStatus(msConnecting);
     Reset();
+    CheckSpoolRoom();
     TMailBase::Open();
 }
 
@@ -161,7 +163,8 @@ void TSMTP::Logout()
     }
     if (FShowResult) {
         if (FTransferFailed)
-            MessageDlg(TMsgKind::Warning, "Transfer not completed.");
+            MessageDlg(TMsgKind::Warning, "Transfer not completed."
+                                              + (FEncodingFailures.empty() ? "" : "\r\n" + FEncodingFailures));
         else
             MessageDlg(TMsgKind::Information, "All Done.");
     }

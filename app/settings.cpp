@@ -162,12 +162,12 @@ void SaveSettings(const std::string& path, const TSMTP& mailer, const TRunSettin
 {
     // The file is read again now, so keys that another program wrote since
     // the start-up are kept unless we write them ourselves.
-    TIniFile ini(path);
-    SaveConnection(ini, mailer, run, window);
-    SaveWindow(ini, window);
-    SaveServer(ini, mailer);
-    SaveAddresses(ini, addresses);
     try {
+        TIniFile ini(path);
+        SaveConnection(ini, mailer, run, window);
+        SaveWindow(ini, window);
+        SaveServer(ini, mailer);
+        SaveAddresses(ini, addresses);
         ini.UpdateFile();
     } catch (const EIniFileError& error) {
         throw ESettingsError(error.what());

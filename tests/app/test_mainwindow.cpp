@@ -139,7 +139,7 @@ TEST_F(MainWindowTest, FailedSaveOnCloseKeepsTheWindowOpen)
 
     ASSERT_EQ(seams.Boxes.size(), 1u);
     EXPECT_EQ(seams.Boxes[0].Title, ApplicationTitle());
-    EXPECT_EQ(seams.Boxes[0].Text, "Unable to write to " + unwritable + ".");
+    EXPECT_EQ(seams.Boxes[0].Text, "Unable to write to " + unwritable + ": No such file or directory.");
     EXPECT_TRUE(window->isVisible());
 }
 

@@ -1,0 +1,120 @@
+// Saves that cannot succeed say why; values come back exactly as written.
+#include "platform_test_files.h"
+#include "profile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <sys/stat.h>
+
+namespace {
+
+struct TSaveCase {
+    const char* Name;
+    std::function<std::string(const std::string& folder)> Prepare;   // returns the settings path
+    const char* Reason;                                               // "" = the save succeeds
+};
+
+class SaveFailure : public ::testing::TestWithParam<TSaveCase> {};
+
+TEST_P(SaveFailure, ReportsTheSystemsReason)
+{
+    QTemporaryDir dir;
+    const std::string path = GetParam().Prepare(dir.path().toStdString());
+    std::optional<TFileSizeLimit> full;
+    if (std::string(GetParam().Name) == "full_disk")
+        full.emplace(8);
+    std::string message;
+    try {
+        TIniFile ini(path);
+        ini.WriteString("Setup", "Server", "mail.example.org");
+        ini.UpdateFile();
+    } catch (const EIniFileError& e) {
+        message = e.what();
+    }
+    full.reset();
+    const std::string reason = GetParam().Reason;
+    EXPECT_EQ(message, reason.empty() ? "" : "Unable to write to " + path + ": " + reason);
+}
+
+std::string ReadOnlyFile(const std::string& folder)
+{
+    WriteWholeFile(folder + "/ro.ini", "[Setup]\r\n");
+    ::chmod((folder + "/ro.ini").c_str(), 0444);   // refused for root too
+    return folder + "/ro.ini";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SaveFailure, ::testing::Values(
+    TSaveCase{"read_only_file", ReadOnlyFile, "Permission denied"},
+    TSaveCase{"folder_at_the_path", [](const std::string& f) { QDir().mkpath(QString::fromStdString(f + "/d.ini")); return f + "/d.ini"; }, "Is a directory"},
+    TSaveCase{"missing_folder", [](const std::string& f) { return f + "/none/t.ini"; }, "No such file or directory"},
+    TSaveCase{"full_disk", [](const std::string& f) { return f + "/t.ini"; }, "File too large"},
+    TSaveCase{"dangling_link_to_a_missing_folder", [](const std::string& f) { QFile::link(QString::fromStdString(f + "/none/t.ini"), QString::fromStdString(f + "/l.ini")); return f + "/l.ini"; }, "No such file or directory"},
+    TSaveCase{"dangling_link_is_followed", [](const std::string& f) { QFile::link("t.ini", QString::fromStdString(f + "/l.ini")); return f + "/l.ini"; }, ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(DanglingLink, SaveCreatesItsTargetAndKeepsTheLink)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("l.ini");
+    ASSERT_TRUE(QFile::link("t.ini", link));
+    TIniFile ini(link.toStdString());
+    ini.WriteString("Setup", "Port", "25");
+    ini.UpdateFile();
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(ReadWholeFile(dir.filePath("t.ini").toStdString()), "[Setup]\r\nPort=25\r\n");
+}
+
+struct TValueCase {
+    const char* Name;
+    std::string Value;
+    std::string Written;   // after "key="; empty: refused
+};
+
+class ValueRoundTrip : public ::testing::TestWithParam<TValueCase> {};
+
+TEST_P(ValueRoundTrip, ComesBackWholeOrIsRefused)
+{
+    TIniFile ini = TIniFile::FromText("t.ini", "");
+    const TValueCase& c = GetParam();
+    if (c.Written.empty()) {
+        EXPECT_THROW(ini.WriteString("Setup", "Name", c.Value), EIniFileError);
+        return;
+    }
+    ini.WriteString("Setup", "Name", c.Value);
+    EXPECT_EQ(ini.Text(), "[Setup]\r\nName=" + c.Written + "\r\n");
+    EXPECT_EQ(TIniFile::FromText("t.ini", ini.Text()).ReadString("Setup", "Name", "?"), c.Value);
+}
+
+std::string Repeat(const std::string& piece, int count)
+{
+    std::string text;
+    while (count-- > 0)
+        text += piece;
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ValueRoundTrip, ::testing::Values(
+    TValueCase{"plain", "Weekly report", "Weekly report"},
+    TValueCase{"blanks_around", "  Weekly report  ", "\"  Weekly report  \""},
+    TValueCase{"tab_before", "\tx", "\"\tx\""},
+    TValueCase{"enclosing_quotes", "\"x\"", "\"\"x\"\""},
+    TValueCase{"enclosing_apostrophes", "'x'", "\"'x'\""},
+    TValueCase{"unmatched_quote", "\"x", "\"x"},
+    TValueCase{"longest_ascii", std::string(1023, 'a'), std::string(1023, 'a')},
+    TValueCase{"longest_utf8", Repeat("\xC3\xA9", 1023), Repeat("\xC3\xA9", 1023)},
+    TValueCase{"too_long_ascii", std::string(1024, 'a'), ""},
+    TValueCase{"too_long_utf8", Repeat("\xE2\x82\xAC", 1024), ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(ProfileValue, CutsLongValuesAtCharactersNotInsideASequence)
+{
+    EXPECT_EQ(ProfileValue(Repeat("\xC3\xA9", 2000)), Repeat("\xC3\xA9", 1023));
+    EXPECT_EQ(ProfileValue("x" + Repeat("\xE2\x82\xAC", 1100)), "x" + Repeat("\xE2\x82\xAC", 1022));
+}
+
+} // namespace

@@ -50,5 +50,6 @@ int main(int argc, char** argv)
     TfrmMailTo frmMailTo(QApplication::arguments().mid(1));
     QObject::connect(&frmMailTo, &TfrmMailTo::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     frmMailTo.show();
-    return app.exec();
+    const int status = app.exec();
+    return status != 0 ? status : frmMailTo.ExitStatus();
 }

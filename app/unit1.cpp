@@ -33,6 +33,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 const char* const kCaption = "Tessaly 1.0";
@@ -431,9 +432,26 @@ bool TfrmMailTo::FormClose()
         SaveSettings(FSettingsPath, Mailer, Run, CurrentWindowSettings(), EntryStrings());
         return true;
     } catch (const ESettingsError& e) {
-        ShowStandardError(e.what());
-        return false;
+        return CloseWithoutSaving(e.what());
     }
+}
+
+// Whether the window closes after the settings could not be saved. A
+// window that can never close is worse than lost settings, so the user
+// chooses; a command-line run has nobody to ask, so it reports the failure
+// and ends with a status that says so.
+bool TfrmMailTo::CloseWithoutSaving(const std::string& failure)
+{
+    if (!FArguments.isEmpty()) {
+        std::fprintf(stderr, "%s: %s.\n", ApplicationTitle().c_str(), failure.c_str());
+        FExitStatus = kExitSettingsNotSaved;
+        return true;
+    }
+    enum { kClose, kGoBack };
+    const TQuestion question{TMsgKind::Error, ApplicationTitle(),
+                             failure + ".\n\nClose without saving the settings and the address list?",
+                             {"Close &without saving", "&Go back"}, kGoBack};
+    return AskQuestion(question) == kClose;
 }
 
 void TfrmMailTo::closeEvent(QCloseEvent* event)

@@ -100,6 +100,10 @@ public:
     TRunSettings Run;
 
     bool TransferActive() const { return FTransferActive; }
+    // The program's exit status once the window has closed: 0, or
+    // kExitSettingsNotSaved after a command-line run that could not save.
+    int ExitStatus() const { return FExitStatus; }
+    static constexpr int kExitSettingsNotSaved = 1;
     const std::string& SettingsPath() const { return FSettingsPath; }
     const QStringList& Arguments() const { return FArguments; }
     bool CompactMode() const { return FCompact; }
@@ -174,6 +178,7 @@ private:
     void ApplyListFont(const TWindowSettings& window);
     bool FormCloseQuery();
     bool FormClose();
+    bool CloseWithoutSaving(const std::string& failure);
     TWindowSettings CurrentWindowSettings() const;
     void SetCompactFlags(bool compact);
 
@@ -199,6 +204,7 @@ private:
     bool FActivated = false;
     bool FDropPending = false;
     bool FClosed = false;
+    int FExitStatus = 0;
     bool FCompact = false;
     std::int32_t FFontColor = 0;
     std::int32_t FBackColor = std::int32_t(0x80000005u);

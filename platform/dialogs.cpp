@@ -10,9 +10,12 @@
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QUrl>
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 template <typename T>
@@ -141,14 +144,41 @@ void CenterOnScreen(QWidget& widget)
         widget.move(screen->availableGeometry().center() - widget.rect().center());
 }
 
+namespace {
+QMessageBox::Icon KindIcon(TMsgKind kind)
+{
+    switch (kind) {
+    case TMsgKind::Error: return QMessageBox::Critical;
+    case TMsgKind::Warning: return QMessageBox::Warning;
+    case TMsgKind::Information: return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+std::size_t ShowQuestion(const TQuestion& question)
+{
+    QMessageBox box(KindIcon(question.Kind), QString::fromStdString(question.Title),
+                    QString::fromStdString(question.Text), QMessageBox::NoButton);
+    std::vector<QPushButton*> buttons;
+    for (const std::string& caption : question.Buttons)
+        buttons.push_back(box.addButton(QString::fromStdString(caption), QMessageBox::ActionRole));
+    if (question.Cancel < buttons.size()) {
+        box.setEscapeButton(buttons[question.Cancel]);
+        box.setDefaultButton(buttons[question.Cancel]);
+    }
+    box.adjustSize();
+    CenterOnScreen(box);
+    box.exec();
+    const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+    return chosen == buttons.end() ? question.Cancel : std::size_t(chosen - buttons.begin());
+}
+}
+
 void InstallWidgetMessageBoxes()
 {
+    SetQuestionHandler(ShowQuestion);
     SetMessageBoxHandler([](const TMessageBox& box) {
-        QMessageBox::Icon icon = QMessageBox::Information;
-        if (box.Kind == TMsgKind::Error)
-            icon = QMessageBox::Critical;
-        else if (box.Kind == TMsgKind::Warning)
-            icon = QMessageBox::Warning;
+        const QMessageBox::Icon icon = KindIcon(box.Kind);
         QMessageBox message(icon, QString::fromStdString(box.Title),
                             QString::fromStdString(box.Text), QMessageBox::Ok);
         message.adjustSize();

@@ -129,20 +129,6 @@ TEST_F(MainWindowTest, DuringARunDropsAndCloseAreRefusedAndTheSendingGoesOn)
     EXPECT_TRUE(window->close());
 }
 
-TEST_F(MainWindowTest, FailedSaveOnCloseKeepsTheWindowOpen)
-{
-    const std::string unwritable = scratch.Path("no-such-folder/tessaly.ini");
-    window = std::make_unique<TfrmMailTo>(QStringList{}, unwritable);
-    ShowActive(*window);
-
-    EXPECT_FALSE(window->close());
-
-    ASSERT_EQ(seams.Boxes.size(), 1u);
-    EXPECT_EQ(seams.Boxes[0].Title, ApplicationTitle());
-    EXPECT_EQ(seams.Boxes[0].Text, "Unable to write to " + unwritable + ": No such file or directory.");
-    EXPECT_TRUE(window->isVisible());
-}
-
 TEST_F(MainWindowTest, StartUpLoadsBoundsLookAndASortedListAndCloseSavesThem)
 {
     // The defaults of a first start are those the settings tests check.

@@ -1,0 +1,66 @@
+// Faults of the main window: closing when the settings cannot be saved,
+// keys after Hide Panel, the saved place, the list's text colour, the
+// working directory after a chooser, Save As and move drops.
+#include "support_app.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+// Answers every question with `Answer` and records it.
+class TQuestions {
+public:
+    explicit TQuestions(std::size_t answer) : Answer(answer)
+    {
+        FOld = SetQuestionHandler([this](const TQuestion& q) { Asked.push_back(q); return Answer; });
+    }
+    ~TQuestions() { SetQuestionHandler(std::move(FOld)); }
+    std::size_t Answer;
+    std::vector<TQuestion> Asked;
+
+private:
+    TQuestionHandler FOld;
+};
+
+struct TCloseCase {
+    const char* Name;
+    QStringList Arguments;
+    std::size_t Answer;   // 0 close without saving, 1 go back
+    bool Closes;
+    int ExitStatus;
+    bool Asks;
+};
+
+class CloseUnsaved : public ::testing::TestWithParam<TCloseCase> {};
+
+TEST_P(CloseUnsaved, AsksOrEndsTheCommandLineRunWithAFailure)
+{
+    const TCloseCase& c = GetParam();
+    TSeams seams;
+    TScratch scratch;
+    const std::string path = scratch.Write("tessaly.ini", "[Setup]\r\n");
+    ::chmod(path.c_str(), 0444);   // read-only, for root as well
+    TQuestions questions(c.Answer);
+    TfrmMailTo window(c.Arguments, path);
+    window.show();
+
+    EXPECT_EQ(window.close(), c.Closes);
+    EXPECT_EQ(window.ExitStatus(), c.ExitStatus);
+    ASSERT_EQ(questions.Asked.size(), c.Asks ? 1u : 0u);
+    if (c.Asks) {
+        EXPECT_EQ(questions.Asked[0].Text, "Unable to write to " + path + ": Permission denied.\n\n"
+                                           "Close without saving the settings and the address list?");
+        EXPECT_EQ(questions.Asked[0].Buttons, TLines({"Close &without saving", "&Go back"}));
+        EXPECT_EQ(questions.Asked[0].Cancel, 1u);
+    }
+    EXPECT_TRUE(seams.Boxes.empty());
+    EXPECT_EQ(scratch.Read("tessaly.ini"), "[Setup]\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CloseUnsaved, ::testing::Values(
+    TCloseCase{"close_without_saving", {}, 0, true, 0, true},
+    TCloseCase{"go_back", {}, 1, false, 0, true},
+    TCloseCase{"command_line_run", {"boss@example.com"}, 1, true, TfrmMailTo::kExitSettingsNotSaved, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace

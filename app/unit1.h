@@ -142,7 +142,8 @@ public:
     void popAddAddressClick();
     void Editselected1Click();
     void Removeselected1Click();
-    // Inserts `text` at its sorted place, keeping the other selections.
+    // Inserts `text` at its sorted place, keeping the other selections; a
+    // text too long for the settings file is refused with a message.
     void AddEntry(const QString& text);
     // Sorts the whole list again; no entry stays selected.
     void ReSort();

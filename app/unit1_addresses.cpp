@@ -6,6 +6,7 @@
 #include "dialogs.h"
 #include "emaildlg.h"
 #include "msgbox.h"
+#include "profile.h"
 
 #include <QDialog>
 #include <QLabel>
@@ -18,6 +19,18 @@
 namespace {
 const char* const kNeedsAt = "Email address must have \"@\" part.";
 const char* const kListFileTitle = "Select text list of email addresses...";
+const char* const kTooLong = "Entry is too long: the settings file keeps at most 1023 characters of it.";
+static_assert(kMaxProfileValue == 1023, "the message names the limit");
+
+// An entry that the settings file could not give back whole is refused
+// where it is entered, not cut when the window closes.
+bool FitsTheSettings(const QString& text)
+{
+    if (FitsProfileValue(text.toStdString()))
+        return true;
+    MessageDlg(TMsgKind::Error, kTooLong);
+    return false;
+}
 
 bool Before(const QString& a, const QString& b)
 {
@@ -39,6 +52,8 @@ void PrepareAddressDialog(TAddressDlg& dialog, const char* prompt, const QString
 
 void TfrmMailTo::AddEntry(const QString& text)
 {
+    if (!FitsTheSettings(text))
+        return;
     int row = 0;
     while (row < lstAddresses->count() && !Before(text, lstAddresses->item(row)->text()))
         ++row;
@@ -139,7 +154,7 @@ void TfrmMailTo::EditEntry(int row)
     }
     TAddressDlg dialog(this);
     PrepareAddressDialog(dialog, "Edit address/list:", entry);
-    if (ExecDialog(dialog) != QDialog::Accepted)
+    if (ExecDialog(dialog) != QDialog::Accepted || !FitsTheSettings(dialog.txtEmail->text()))
         return;
     lstAddresses->item(row)->setText(dialog.txtEmail->text());
     ReSort();

@@ -63,4 +63,48 @@ INSTANTIATE_TEST_SUITE_P(Rows, CloseUnsaved, ::testing::Values(
     TCloseCase{"command_line_run", {"boss@example.com"}, 1, true, TfrmMailTo::kExitSettingsNotSaved, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// An entry of `length` characters, ending in "@example.org" ("é" counts once).
+QString LongAddress(int length)
+{
+    const QString domain = QStringLiteral("@example.org");
+    return QString(length - domain.size(), QChar(0xE9)) + domain;
+}
+
+struct TEntryCase {
+    const char* Name;
+    int Length;
+    std::function<void(TfrmMailTo&, TSeams&, const QString&)> Enter;
+};
+
+class LongEntry : public ::testing::TestWithParam<TEntryCase> {};
+
+TEST_P(LongEntry, IsRefusedWhereItIsEnteredWhenTheSettingsCannotKeepIt)
+{
+    TSeams seams;
+    TScratch scratch;
+    TfrmMailTo window({}, scratch.Path("tessaly.ini"));
+    window.AddEntry("old@example.org");
+    const QString text = LongAddress(GetParam().Length);
+    GetParam().Enter(window, seams, text);
+    const bool fits = GetParam().Length <= 1023;
+    EXPECT_EQ(window.Entries().contains(text), fits);
+    EXPECT_EQ(window.lstAddresses->count(), 1 + (fits && window.Entries().contains("old@example.org")));
+    EXPECT_EQ(seams.BoxTexts(), fits ? TLines{} : TLines{"Entry is too long: the settings file keeps at most 1023 characters of it."});
+}
+
+void Typed(TfrmMailTo& w, TSeams&, const QString& text) { w.txtAddress->setText(text); w.Button1Click(); }
+void Dialog(TfrmMailTo& w, TSeams& s, const QString& text) { s.Dialogs.push_back(s.Address(text)); w.popAddAddressClick(); }
+void Edited(TfrmMailTo& w, TSeams& s, const QString& text)
+{
+    SelectEntries(w, {"old@example.org"});
+    s.Dialogs.push_back(s.Address(text));
+    w.Editselected1Click();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LongEntry, ::testing::Values(
+    TEntryCase{"typed_1023", 1023, Typed}, TEntryCase{"typed_1024", 1024, Typed},
+    TEntryCase{"dialog_1024", 1024, Dialog}, TEntryCase{"edited_1023", 1023, Edited},
+    TEntryCase{"edited_1024", 1024, Edited}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 } // namespace

@@ -475,14 +475,26 @@ void TfrmMailTo::Exit1Click()
 void TfrmMailTo::SetCompactFlags(bool compact)
 {
     const bool shown = isVisible();
+    const bool active = isActiveWindow();
     setWindowFlags(compact ? CompactFlags() : NormalFlags());
     FCompact = compact;
     FSizeGrip->setVisible(compact);
     FSizeGrip->raise();
     // Changing the flags rebuilds the native window, hidden: show it again.
-    // Drops stay accepted (the widget keeps its acceptDrops).
-    if (shown)
-        show();
+    // Drops stay accepted (the widget keeps its acceptDrops). The new window
+    // must be the active one again, with the list focused when the focus was
+    // on the panel that just went away, or the menu's keys reach nothing.
+    if (!shown)
+        return;
+    show();
+    if (active) {
+        activateWindow();
+        // The new native window may take the focus without the widget layer
+        // hearing of it: the shortcuts would then see no active window.
+        QApplication::setActiveWindow(this);
+    }
+    if (!focusWidget() || !focusWidget()->isVisibleTo(this))
+        lstAddresses->setFocus();
 }
 
 void TfrmMailTo::btnHidePanelClick()

@@ -107,4 +107,43 @@ INSTANTIATE_TEST_SUITE_P(Rows, LongEntry, ::testing::Values(
     TEntryCase{"edited_1024", 1024, Edited}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+struct TKeyCase {
+    const char* Name;
+    bool Compact;
+    QKeySequence Keys;
+};
+
+class KeysAfterHidePanel : public ::testing::TestWithParam<TKeyCase> {};
+
+// Del removes the selected entry: the plainest proof that the menu's keys
+// reach the list.
+TEST_P(KeysAfterHidePanel, MenuKeysStillActOnTheFocusedList)
+{
+    TSeams seams;
+    TScratch scratch;
+    TfrmMailTo window({}, scratch.Path("tessaly.ini"));
+    window.AddEntry("a@x.org");
+    ShowActive(window);
+    window.lstAddresses->setFocus();
+    if (GetParam().Compact)
+        window.btnHidePanel->click();
+    QCoreApplication::processEvents();
+    SelectEntries(window, {"a@x.org"});
+    int fired = 0;
+    for (QAction* action : window.lstAddresses->actions())
+        if (action->shortcut() == GetParam().Keys)
+            QObject::connect(action, &QAction::triggered, [&] { ++fired; });
+    seams.Dialogs = {TSeams::Any(QDialog::Rejected)};
+    QTest::keySequence(window.lstAddresses, GetParam().Keys);
+    EXPECT_EQ(fired, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, KeysAfterHidePanel, ::testing::Values(
+    TKeyCase{"normal_del", false, QKeySequence(Qt::Key_Delete)},
+    TKeyCase{"compact_del", true, QKeySequence(Qt::Key_Delete)},
+    TKeyCase{"compact_ins", true, QKeySequence(Qt::Key_Insert)},
+    TKeyCase{"compact_ctrl_s", true, QKeySequence(Qt::CTRL | Qt::Key_S)},
+    TKeyCase{"compact_ctrl_x", true, QKeySequence(Qt::CTRL | Qt::Key_X)}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 } // namespace

@@ -23,6 +23,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -346,21 +347,46 @@ void TfrmMailTo::FormCreate()
     ReSort();
 }
 
+namespace {
+// How much of the window a screen must show for the window to be found and
+// dragged back: its top edge on the screen and this much of it in view.
+constexpr int kMinVisibleExtent = 50;
+
+bool SeenOnAScreen(const QRect& wanted)
+{
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        const QRect seen = area.intersected(wanted);
+        if (wanted.top() >= area.top() && wanted.top() < area.bottom()
+            && seen.width() >= std::min(kMinVisibleExtent, wanted.width())
+            && seen.height() >= std::min(kMinVisibleExtent, wanted.height()))
+            return true;
+    }
+    return QGuiApplication::screens().isEmpty();
+}
+}
+
 void TfrmMailTo::ApplyBounds(const TWindowSettings& window)
 {
     resize(window.Width, window.Height);
     QRect wanted(window.Left, window.Top, width(), height());
-    // A place that no screen shows any more (a monitor that was unplugged)
-    // would hide the window: start at the default place instead.
-    bool seen = false;
-    for (const QScreen* screen : QGuiApplication::screens())
-        seen = seen || screen->availableGeometry().intersects(wanted);
-    if (!seen && !QGuiApplication::screens().isEmpty()) {
+    // A place that no screen shows (a monitor that was unplugged, a title
+    // bar above the screen's top) would hide the window: start at the
+    // default place instead.
+    if (!SeenOnAScreen(wanted)) {
         const TWindowSettings defaults;
         wanted.moveTopLeft(QGuiApplication::primaryScreen()->availableGeometry().topLeft()
                            + QPoint(defaults.Left, defaults.Top));
     }
     move(wanted.topLeft());
+    FPlace = wanted.topLeft();
+}
+
+void TfrmMailTo::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    if (isVisible() && !FChangingMode)
+        FPlace = pos();
 }
 
 void TfrmMailTo::ApplyListFont(const TWindowSettings& window)
@@ -380,8 +406,8 @@ TWindowSettings TfrmMailTo::CurrentWindowSettings() const
     TWindowSettings window;
     window.Height = height();
     window.Width = width();
-    window.Top = pos().y();
-    window.Left = pos().x();
+    window.Top = FPlace.y();
+    window.Left = FPlace.x();
     window.ShowPanel = !pnlControl->isHidden();
     window.FontColor = FFontColor;
     const QFont font = lstAddresses->font();
@@ -503,11 +529,13 @@ void TfrmMailTo::btnHidePanelClick()
     if (FCompact)
         return;
     const QRect outer = frameGeometry();
+    FChangingMode = true;
     SetCompactFlags(true);
     // The client area takes the height the whole window had, title bar
     // included, so the list gains the room of the panel and the title.
     resize(width(), outer.height());
-    move(outer.topLeft());
+    move(FPlace);
+    FChangingMode = false;
 }
 
 void TfrmMailTo::ShowPanel1Click()
@@ -515,9 +543,10 @@ void TfrmMailTo::ShowPanel1Click()
     pnlControl->show();
     if (!FCompact)
         return;
-    const QPoint place = pos();
+    FChangingMode = true;
     SetCompactFlags(false);
-    move(place);
+    move(FPlace);
+    FChangingMode = false;
 }
 
 bool TfrmMailTo::eventFilter(QObject* watched, QEvent* event)

@@ -7,6 +7,7 @@
 #include "smtp.h"
 
 #include <QColor>
+#include <QPoint>
 #include <QFrame>
 #include <QPalette>
 #include <QStringList>
@@ -166,6 +167,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -206,6 +208,11 @@ private:
     bool FDropPending = false;
     bool FClosed = false;
     int FExitStatus = 0;
+    // Where the window was last put or moved by the user, outer top-left:
+    // what the settings keep. Moves while the mode changes rebuild the
+    // native window and say nothing about where the user wants it.
+    QPoint FPlace;
+    bool FChangingMode = false;
     bool FCompact = false;
     std::int32_t FFontColor = 0;
     std::int32_t FBackColor = std::int32_t(0x80000005u);

@@ -146,4 +146,37 @@ INSTANTIATE_TEST_SUITE_P(Rows, KeysAfterHidePanel, ::testing::Values(
     TKeyCase{"compact_ctrl_x", true, QKeySequence(Qt::CTRL | Qt::Key_X)}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+struct TPlaceCase {
+    const char* Name;
+    std::string Stored;        // Left, Top and ShowPanel in the file
+    std::function<void(TfrmMailTo&)> Act;
+    std::string Saved;         // the place written at close
+};
+
+class SavedPlace : public ::testing::TestWithParam<TPlaceCase> {};
+
+TEST_P(SavedPlace, IsWhereTheWindowIsAndOnAScreen)
+{
+    TSeams seams;
+    TScratch scratch;
+    scratch.Write("tessaly.ini", "[Setup]\r\n" + GetParam().Stored);
+    TfrmMailTo window({}, scratch.Path("tessaly.ini"));
+    ShowActive(window);
+    if (GetParam().Act)
+        GetParam().Act(window);
+    ASSERT_TRUE(window.close());
+    const std::string text = scratch.Read("tessaly.ini");
+    EXPECT_NE(text.find(GetParam().Saved), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SavedPlace, ::testing::Values(
+    TPlaceCase{"normal", "Top=150\r\nLeft=200\r\n", {}, "Top=150\r\nLeft=200\r\n"},
+    TPlaceCase{"compact_from_the_file", "Top=150\r\nLeft=200\r\nShowPanel=0\r\n", {}, "Top=150\r\nLeft=200\r\n"},
+    TPlaceCase{"hidden_at_run_time", "Top=150\r\nLeft=200\r\n", [](TfrmMailTo& w) { w.btnHidePanelClick(); }, "Top=150\r\nLeft=200\r\n"},
+    TPlaceCase{"shown_again", "Top=150\r\nLeft=200\r\nShowPanel=0\r\n", [](TfrmMailTo& w) { w.ShowPanel1Click(); }, "Top=150\r\nLeft=200\r\n"},
+    TPlaceCase{"moved_after_hiding", "Top=150\r\nLeft=200\r\n", [](TfrmMailTo& w) { w.btnHidePanelClick(); w.move(300, 250); }, "Top=250\r\nLeft=300\r\n"},
+    TPlaceCase{"off_screen_comes_back", "Top=-5000\r\nLeft=-5000\r\n", {}, "Top=15\r\nLeft=15\r\n"},
+    TPlaceCase{"mostly_off_screen_comes_back", "Top=-300\r\nLeft=-420\r\n", {}, "Top=15\r\nLeft=15\r\n"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 } // namespace

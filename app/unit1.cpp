@@ -150,7 +150,7 @@ TfrmMailTo::TfrmMailTo(const QStringList& Arguments, const std::optional<std::st
 
     // The window's tab order: the list, the control panel, the sending panel.
     QWidget* order[] = {lstAddresses, Button1, txtAddress, Button3, btnHidePanel, btnSetup,
-                        Button5, btnRemSelected, btnColor, btnFont, Button2};
+                        Button5, btnRemSelected, btnColor, btnFont, btnTextColor, Button2};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     lstAddresses->setFocus();
@@ -192,6 +192,7 @@ void TfrmMailTo::BuildControlPanel()
     btnRemSelected = MakeButton(pnlControl, "btnRemSelected", "&Remove selected");
     btnColor = MakeButton(pnlControl, "btnColor", "&Color", "Set background color...");
     btnFont = MakeButton(pnlControl, "btnFont", "&Font", "Set font and properties...");
+    btnTextColor = MakeButton(pnlControl, "btnTextColor", "&Text Color", "Set text color...");
     Label1 = new QLabel(QStringLiteral("Select addresses to mail dragged files to:"), pnlControl);
     Label1->setObjectName(QStringLiteral("Label1"));
 
@@ -222,6 +223,9 @@ void TfrmMailTo::BuildControlPanel()
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(Label1);
     bottom->addStretch(1);
+    // Below Font and Color: the middle row has no room left in the
+    // default width.
+    bottom->addWidget(btnTextColor);
     bottom->addWidget(Button5);
     rows->addLayout(top);
     rows->addLayout(middle);
@@ -235,6 +239,7 @@ void TfrmMailTo::BuildControlPanel()
     connect(btnRemSelected, &QPushButton::clicked, this, &TfrmMailTo::btnRemSelectedClick);
     connect(btnColor, &QPushButton::clicked, this, &TfrmMailTo::btnColorClick);
     connect(btnFont, &QPushButton::clicked, this, &TfrmMailTo::Button7Click);
+    connect(btnTextColor, &QPushButton::clicked, this, &TfrmMailTo::btnTextColorClick);
 }
 
 void TfrmMailTo::BuildSendingPanel()
@@ -584,6 +589,13 @@ void TfrmMailTo::btnColorClick()
     const QColor current = TColorToQColor(FBackColor, QApplication::palette(lstAddresses));
     if (const auto color = ChooseColor(this, current))
         SetListColors(FFontColor, QColorToTColor(*color));
+}
+
+void TfrmMailTo::btnTextColorClick()
+{
+    const QColor current = lstAddresses->palette().color(QPalette::Text);
+    if (const auto color = ChooseColor(this, current))
+        SetListColors(QColorToTColor(*color), FBackColor);
 }
 
 void TfrmMailTo::SetListColors(std::int32_t fontColor, std::int32_t backColor)

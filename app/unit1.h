@@ -74,6 +74,7 @@ public:
     QPushButton* btnRemSelected = nullptr;
     QPushButton* btnColor = nullptr;
     QPushButton* btnFont = nullptr;
+    QPushButton* btnTextColor = nullptr;   // the font dialog has no colour
     QLabel* Label1 = nullptr;
 
     QWidget* pnlSending = nullptr;
@@ -127,6 +128,7 @@ public:
     void ShowPanel1Click();
     void Button7Click();       // "&Font"
     void btnColorClick();
+    void btnTextColorClick();
     void Button5Click();       // "&Help"
     void Exit1Click();
     void MailtoSelected1Click();

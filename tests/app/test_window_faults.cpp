@@ -179,4 +179,19 @@ INSTANTIATE_TEST_SUITE_P(Rows, SavedPlace, ::testing::Values(
     TPlaceCase{"mostly_off_screen_comes_back", "Top=-300\r\nLeft=-420\r\n", {}, "Top=15\r\nLeft=15\r\n"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+TEST(TextColor, IsChosenFromTheWindowAndSavedAsFontColor)
+{
+    TSeams seams;
+    TScratch scratch;
+    TfrmMailTo window({}, scratch.Path("tessaly.ini"));
+    EXPECT_LE(window.pnlControl->minimumSizeHint().width(), 432) << "the panel fits the default window";
+    seams.Colors = {QColor(0, 0, 255), std::nullopt};
+    window.btnTextColor->click();
+    window.btnTextColor->click();   // cancelled: no change
+    EXPECT_EQ(window.FontColor(), 0xFF0000);
+    EXPECT_EQ(window.lstAddresses->palette().color(QPalette::Text), QColor(0, 0, 255));
+    ASSERT_TRUE(window.close());
+    EXPECT_TRUE(scratch.Holds("tessaly.ini", "FontColor=16711680\r\n"));
+}
+
 } // namespace

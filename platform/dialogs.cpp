@@ -59,14 +59,27 @@ TFileChooserHandler SetFileChooserHandler(TFileChooserHandler handler)
     return std::exchange(Slot<TFileChooserHandler>(), std::move(handler));
 }
 
+namespace {
+// The folder of the last file chosen: a chooser that starts in "." opens
+// there. The process's working directory stays as it was, or relative list
+// entries and the log file would resolve somewhere else afterwards.
+QString& LastChosenFolder()
+{
+    static QString folder;
+    return folder;
+}
+}
+
 std::optional<QString> ChooseFile(QWidget* parent, const TFileChooser& chooser)
 {
     if (auto& handler = Slot<TFileChooserHandler>())
         return handler(parent, chooser);
 
     QFileDialog dialog(parent, chooser.Title);
+    const QString initial = chooser.InitialDir == QLatin1String(".") && !LastChosenFolder().isEmpty()
+        ? LastChosenFolder() : chooser.InitialDir;
     const QString start = chooser.FileName.isEmpty()
-        ? chooser.InitialDir
+        ? initial
         : QFileInfo(chooser.FileName).absoluteFilePath();
     dialog.setDirectory(QFileInfo(chooser.FileName.isEmpty() ? start + QStringLiteral("/") : start).absolutePath());
     if (!chooser.FileName.isEmpty())
@@ -87,9 +100,7 @@ std::optional<QString> ChooseFile(QWidget* parent, const TFileChooser& chooser)
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     const QString chosen = QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
-    // The choosers do not restore the working directory: the next chooser
-    // that starts in "." opens where the user last picked a file.
-    QDir::setCurrent(QFileInfo(chosen).absolutePath());
+    LastChosenFolder() = QFileInfo(chosen).absolutePath();
     return chosen;
 }
 

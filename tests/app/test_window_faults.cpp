@@ -3,6 +3,9 @@
 // working directory after a chooser, Save As and move drops.
 #include "support_app.h"
 
+#include <QFileDialog>
+#include <QTimer>
+
 #include <sys/stat.h>
 
 namespace {
@@ -192,6 +195,37 @@ TEST(TextColor, IsChosenFromTheWindowAndSavedAsFontColor)
     EXPECT_EQ(window.lstAddresses->palette().color(QPalette::Text), QColor(0, 0, 255));
     ASSERT_TRUE(window.close());
     EXPECT_TRUE(scratch.Holds("tessaly.ini", "FontColor=16711680\r\n"));
+}
+
+// The real chooser, answered from inside its own modal loop.
+std::optional<QString> ChooseWithTheRealDialog(const QString& pick, QString& startedIn)
+{
+    const TFileChooserHandler scripted = SetFileChooserHandler({});
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        startedIn = dialog->directory().absolutePath();
+        dialog->selectFile(pick);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    TFileChooser chooser;
+    chooser.Title = "Pick";
+    chooser.Filter = "All files (*.*)|*.*";
+    const auto chosen = ChooseFile(nullptr, chooser);
+    SetFileChooserHandler(scripted);
+    return chosen;
+}
+
+TEST(FileChooser, LeavesTheWorkingDirectoryAndStartsWhereTheLastChoiceWas)
+{
+    TScratch scratch;
+    const QString before = QDir::currentPath();
+    const QString pick = scratch.QWrite("list.txt", "a@x.org\n");
+    QString startedIn;
+    EXPECT_EQ(ChooseWithTheRealDialog(pick, startedIn), std::optional<QString>(pick));
+    EXPECT_EQ(QDir::currentPath(), before);
+    EXPECT_EQ(ChooseWithTheRealDialog(pick, startedIn), std::optional<QString>(pick));
+    EXPECT_EQ(startedIn, QFileInfo(pick).absolutePath());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "support_app.h"
 
 #include <QFileDialog>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -227,5 +228,37 @@ TEST(FileChooser, LeavesTheWorkingDirectoryAndStartsWhereTheLastChoiceWas)
     EXPECT_EQ(ChooseWithTheRealDialog(pick, startedIn), std::optional<QString>(pick));
     EXPECT_EQ(startedIn, QFileInfo(pick).absolutePath());
 }
+
+struct TSaveAsCase {
+    const char* Name;
+    bool Exists;
+    std::size_t Answer;   // 0 replace, 1 keep
+    std::string After;    // notes.txt afterwards
+};
+
+class SaveAsSuffix : public ::testing::TestWithParam<TSaveAsCase> {};
+
+TEST_P(SaveAsSuffix, AsksBeforeTheAddedTxtReplacesAFile)
+{
+    TSeams seams;
+    TScratch scratch;
+    if (GetParam().Exists)
+        scratch.Write("notes.txt", "old");
+    TQuestions questions(GetParam().Answer);
+    TMsgDlg dialog;
+    dialog.txtText->setPlainText("new");
+    seams.Files = {scratch.QPath("notes")};
+    dialog.Button2->click();
+    EXPECT_EQ(scratch.Read("notes.txt"), GetParam().After);
+    ASSERT_EQ(questions.Asked.size(), GetParam().Exists ? 1u : 0u);
+    if (GetParam().Exists)
+        EXPECT_EQ(questions.Asked[0].Text, "notes.txt already exists.\nDo you want to replace it?");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SaveAsSuffix, ::testing::Values(
+    TSaveAsCase{"new_file", false, 1, "new"},
+    TSaveAsCase{"kept", true, 1, "old"},
+    TSaveAsCase{"replaced", true, 0, "new"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

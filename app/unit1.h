@@ -197,6 +197,7 @@ private:
     void CommandLineRecipients(bool& first, std::string& result, TStrings& list);
     void SelectedRecipients(bool& first, std::string& result, TStrings& list);
     void StartDroppedRun();
+    bool TakesDrop(QDropEvent* event) const;
 
     // address list
     void EditEntry(int row);

@@ -3,7 +3,10 @@
 // working directory after a chooser, Save As and move drops.
 #include "support_app.h"
 
+#include <QDragEnterEvent>
 #include <QFileDialog>
+#include <QMimeData>
+#include <QUrl>
 #include <QPlainTextEdit>
 #include <QTimer>
 
@@ -259,6 +262,40 @@ INSTANTIATE_TEST_SUITE_P(Rows, SaveAsSuffix, ::testing::Values(
     TSaveAsCase{"new_file", false, 1, "new"},
     TSaveAsCase{"kept", true, 1, "old"},
     TSaveAsCase{"replaced", true, 0, "new"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+struct TDropCase {
+    const char* Name;
+    Qt::DropActions Possible;
+    Qt::KeyboardModifiers Keys;   // Shift proposes a move
+    bool Taken;
+};
+
+class DropAction : public ::testing::TestWithParam<TDropCase> {};
+
+TEST_P(DropAction, IsAlwaysACopy)
+{
+    TSeams seams;
+    TScratch scratch;
+    TfrmMailTo window({}, scratch.Path("tessaly.ini"));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(scratch.QWrite("plan.txt", "plan"))});
+    const TDropCase& c = GetParam();
+    QDragEnterEvent enter(QPoint(5, 5), c.Possible, &data, Qt::LeftButton, c.Keys);
+    QDragMoveEvent move(QPoint(6, 6), c.Possible, &data, Qt::LeftButton, c.Keys);
+    QDropEvent drop(QPointF(6, 6), c.Possible, &data, Qt::LeftButton, c.Keys);
+    for (QDropEvent* event : std::initializer_list<QDropEvent*>{&enter, &move, &drop}) {
+        QCoreApplication::sendEvent(&window, event);
+        EXPECT_EQ(event->isAccepted(), c.Taken) << event->type();
+        if (c.Taken)
+            EXPECT_EQ(event->dropAction(), Qt::CopyAction) << event->type();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DropAction, ::testing::Values(
+    TDropCase{"copy", Qt::CopyAction | Qt::MoveAction, Qt::NoModifier, true},
+    TDropCase{"move_proposed", Qt::CopyAction | Qt::MoveAction, Qt::ShiftModifier, true},
+    TDropCase{"move_only", Qt::MoveAction, Qt::NoModifier, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

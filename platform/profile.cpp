@@ -470,6 +470,14 @@ bool TIniFile::SectionExists(std::string_view section) const
                        [&](const TSection& s) { return SameProfileName(s.Name, section); });
 }
 
+std::vector<std::string> TIniFile::SectionNames() const
+{
+    std::vector<std::string> names;
+    for (std::size_t s = 1; s < FSections.size(); ++s)
+        names.push_back(FSections[s].Name);
+    return names;
+}
+
 TIniFile::TSection& TIniFile::SectionForWrite(std::string_view section)
 {
     for (std::size_t s = 1; s < FSections.size(); ++s)

@@ -92,6 +92,8 @@ public:
     // returns them. Keys that appear twice are both listed.
     std::vector<std::pair<std::string, std::string>> ReadSectionValues(std::string_view section) const;
     bool SectionExists(std::string_view section) const;
+    // The names of the sections in file order, as their headers give them.
+    std::vector<std::string> SectionNames() const;
 
     // Setting a key creates the section when needed. CR and LF cannot stand
     // inside a value of a line-based file; each is written as a blank. A

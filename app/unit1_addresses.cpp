@@ -6,7 +6,6 @@
 #include "dialogs.h"
 #include "emaildlg.h"
 #include "msgbox.h"
-#include "profile.h"
 
 #include <QDialog>
 #include <QLabel>
@@ -19,18 +18,6 @@
 namespace {
 const char* const kNeedsAt = "Email address must have \"@\" part.";
 const char* const kListFileTitle = "Select text list of email addresses...";
-const char* const kTooLong = "Entry is too long: the settings file keeps at most 1023 characters of it.";
-static_assert(kMaxProfileValue == 1023, "the message names the limit");
-
-// An entry that the settings file could not give back whole is refused
-// where it is entered, not cut when the window closes.
-bool FitsTheSettings(const QString& text)
-{
-    if (FitsProfileValue(text.toStdString()))
-        return true;
-    MessageDlg(TMsgKind::Error, kTooLong);
-    return false;
-}
 
 bool Before(const QString& a, const QString& b)
 {

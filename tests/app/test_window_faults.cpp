@@ -1,6 +1,7 @@
 // Faults of the main window: closing when the settings cannot be saved,
 // keys after Hide Panel, the saved place, the list's text colour, the
 // working directory after a chooser, Save As and move drops.
+#include "setpdlg.h"
 #include "support_app.h"
 
 #include <QDragEnterEvent>
@@ -108,7 +109,18 @@ void Edited(TfrmMailTo& w, TSeams& s, const QString& text)
     w.Editselected1Click();
 }
 
+void SetupName(TfrmMailTo& w, TSeams& s, const QString& text)
+{
+    s.Dialogs = {TSeams::Drive<TSetupDlg>([text](TSetupDlg& d) { d.UserNameEdit->setText(text); }, QDialog::Accepted),
+                 TSeams::Any(QDialog::Rejected)};
+    w.btnSetup->click();
+    // The name that Setup kept goes in the list (unchecked), for the row's checks.
+    if (w.Mailer.From().find('|') != std::string::npos)
+        w.lstAddresses->addItem(QString::fromStdString(w.Mailer.From()).section('|', 1));
+}
+
 INSTANTIATE_TEST_SUITE_P(Rows, LongEntry, ::testing::Values(
+    TEntryCase{"setup_1023", 1023, SetupName}, TEntryCase{"setup_1024", 1024, SetupName},
     TEntryCase{"typed_1023", 1023, Typed}, TEntryCase{"typed_1024", 1024, Typed},
     TEntryCase{"dialog_1024", 1024, Dialog}, TEntryCase{"edited_1023", 1023, Edited},
     TEntryCase{"edited_1024", 1024, Edited}),

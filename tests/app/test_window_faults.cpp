@@ -15,6 +15,14 @@
 
 namespace {
 
+// Table rows print as their names in test lists and failures.
+template <class TRow>
+    requires requires(const TRow& row) { row.Name; }
+void PrintTo(const TRow& row, std::ostream* out)
+{
+    *out << row.Name;
+}
+
 // Answers every question with `Answer` and records it.
 class TQuestions {
 public:

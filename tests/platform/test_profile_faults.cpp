@@ -13,6 +13,14 @@
 
 namespace {
 
+// Table rows print as their names in test lists and failures.
+template <class TRow>
+    requires requires(const TRow& row) { row.Name; }
+void PrintTo(const TRow& row, std::ostream* out)
+{
+    *out << row.Name;
+}
+
 struct TSaveCase {
     const char* Name;
     std::function<std::string(const std::string& folder)> Prepare;   // returns the settings path

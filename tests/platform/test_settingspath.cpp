@@ -12,6 +12,14 @@
 
 namespace {
 
+// Table rows print as their names in test lists and failures.
+template <class TRow>
+    requires requires(const TRow& row) { row.Name; }
+void PrintTo(const TRow& row, std::ostream* out)
+{
+    *out << row.Name;
+}
+
 TEST(IniNameBeside, ReplacesTheExtensionOfTheLastComponent)
 {
     const std::pair<std::string, std::string> cases[] = {

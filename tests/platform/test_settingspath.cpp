@@ -11,14 +11,7 @@
 #include <sys/stat.h>
 
 namespace {
-
-// Table rows print as their names in test lists and failures.
-template <class TRow>
-    requires requires(const TRow& row) { row.Name; }
-void PrintTo(const TRow& row, std::ostream* out)
-{
-    *out << row.Name;
-}
+using ::PrintTo;
 
 TEST(IniNameBeside, ReplacesTheExtensionOfTheLastComponent)
 {

@@ -24,6 +24,9 @@ if [ ! -d "tests/data/fuzz/$target" ]; then
   exit 2
 fi
 
+# clang with its libFuzzer runtime; only this script needs them.
+bash scripts/deps.sh clang libclang-rt-14-dev
+
 sanitizers="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

@@ -270,14 +270,6 @@ std::string_view Unquoted(std::string_view raw)
 }
 }
 
-std::size_t ProfileCharacters(std::string_view text)
-{
-    std::size_t count = 0;
-    for (std::size_t at = 0; at < text.size(); at = CharacterOffset(text.substr(at), 1) + at)
-        ++count;
-    return count;
-}
-
 bool FitsProfileValue(std::string_view value)
 {
     return CharacterOffset(value, kMaxProfileValue) == value.size();

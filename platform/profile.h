@@ -37,10 +37,9 @@ inline constexpr std::size_t kMaxProfileValue = 1023;
 // one pair of matching enclosing quotation marks (" or ') dropped, then cut
 // to kMaxProfileValue characters.
 std::string ProfileValue(std::string_view raw);
-// The characters of `text`: a UTF-8 lead byte with its continuation bytes
-// is one, any other byte is one on its own.
-std::size_t ProfileCharacters(std::string_view text);
-// Whether a value of this length comes back whole from the reader.
+// Whether a value comes back whole from the reader: at most
+// kMaxProfileValue characters, where a UTF-8 lead byte with its
+// continuation bytes is one character and any other byte is one on its own.
 bool FitsProfileValue(std::string_view value);
 // `value` as it is written after "key=": quoted when the reader would
 // otherwise change it (blanks around it, enclosing quotation marks), so

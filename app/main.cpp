@@ -1,12 +1,19 @@
 // Tessaly: the program. Creates the main window and runs the event loop
 // until the main window closes.
 #include "dialogs.h"
+#include "integration.h"
+#include "mailto.h"
 #include "msgbox.h"
+#include "readme.h"
 #include "unit1.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
+#include <cstdio>
 #include <exception>
+#include <optional>
+#include <string>
 
 namespace {
 // A failure that escapes an event handler ends that action only: it is
@@ -27,11 +34,46 @@ public:
         return false;
     }
 };
+
+// The arguments as the run takes them: the launcher passes files as
+// file:// URLs (so that it can pass mailto: links too).
+QStringList RunArguments(const QStringList& arguments)
+{
+    QStringList run;
+    for (const QString& argument : arguments)
+        run << QString::fromStdString(LocalPathFromArgument(argument.toStdString()));
+    return run;
+}
+
+// Options answered without a window (and so without a display); nullopt
+// for a normal start.
+std::optional<int> TerminalOption(int argc, char** argv)
+{
+    if (argc != 2)
+        return std::nullopt;
+    const std::string option = argv[1];
+    if (option == "--version") {
+        std::puts("tessaly 1.0");
+        return 0;
+    }
+    if (option == "--install-integration") {
+        const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+        const std::string path = InstallNautilusScript(program.toStdString());
+        if (!path.empty())
+            std::printf("Nautilus: \"Send with Tessaly\" installed as %s\n", path.c_str());
+        constexpr int kCannotCreate = 73;   // EX_CANTCREAT
+        return path.empty() ? kCannotCreate : 0;
+    }
+    return std::nullopt;
+}
 }
 
 int main(int argc, char** argv)
 {
+    if (const auto status = TerminalOption(argc, argv))
+        return *status;
     TApplication app(argc, argv);
+    const QStringList arguments = QApplication::arguments().mid(1);
     // The application title names the general error box. It is not made
     // Qt's display name: the window systems append that to every caption
     // ("Tessaly 1.0 - Tessaly", "Error - Tessaly"), and the captions
@@ -41,15 +83,21 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
     // Ties the windows to tessaly.desktop (its icon and name in the shell).
     QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaly")));
+    // The theme's icon once installed; the program's own copy otherwise
+    // (a build tree, or a prefix the icon theme does not search).
+    const QString ownIcon = DataFilePath(QStringLiteral("tessaly.svg"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaly"),
+                                                 QFileInfo::exists(ownIcon) ? QIcon(ownIcon) : QIcon()));
     InstallWidgetMessageBoxes();
 
     // The window decides when the program ends: a compact (tool) window
     // does not count as the last window for Qt.
     QApplication::setQuitOnLastWindowClosed(false);
-    TfrmMailTo frmMailTo(QApplication::arguments().mid(1));
-    QObject::connect(&frmMailTo, &TfrmMailTo::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    TfrmMailTo frmMailTo(RunArguments(arguments));
+    // A command-line run tells its caller whether it sent and saved (ExitCode).
+    QObject::connect(
+        &frmMailTo, &TfrmMailTo::Closed, &app, [&] { QCoreApplication::exit(frmMailTo.ExitCode()); },
+        Qt::QueuedConnection);
     frmMailTo.show();
-    const int status = app.exec();
-    return status != 0 ? status : frmMailTo.ExitStatus();
+    return app.exec();
 }

@@ -14,16 +14,22 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringDecoder>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 // The text box's size on the form, at 96 pixels per inch.
 constexpr int kTextBoxWidth = 375;
 constexpr int kTextBoxHeight = 196;
+// Recipients and files listed before the list scrolls: enough for a
+// normal link, and the dialog stays on a small screen.
+constexpr int kMaxSummaryRows = 8;
 constexpr const char* kTextFilesFirst = "Text files (*.txt)|*.txt|All files (*.*)|*.*";
 
 // A typed name without extension gets ".txt", as the save chooser does.
@@ -92,6 +98,10 @@ TMsgDlg::TMsgDlg(QWidget* parent) : QDialog(parent)
     OKBtn = Named<QPushButton>("OKBtn", QStringLiteral("OK"));
     CancelBtn = Named<QPushButton>("CancelBtn", QStringLiteral("Cancel"));
     OKBtn->setDefault(true);
+    lstSummary = Named<QListWidget>("lstSummary");
+    lstSummary->setSelectionMode(QAbstractItemView::NoSelection);
+    lstSummary->setFocusPolicy(Qt::NoFocus);
+    lstSummary->hide();
     LayOut();
 
     // OK comes first, so Enter at once accepts the dialog as it was filled.
@@ -127,9 +137,20 @@ void TMsgDlg::LayOut()
     buttons->addWidget(CancelBtn);
     auto* main = new QVBoxLayout(this);
     main->addWidget(Bevel1, 1);
+    main->addWidget(lstSummary);
     main->addLayout(buttons);
     main->setSizeConstraint(QLayout::SetFixedSize);
     txtText->setFixedSize(kTextBoxWidth, kTextBoxHeight);
+}
+
+void TMsgDlg::ShowSummary(const QStringList& lines)
+{
+    lstSummary->clear();
+    lstSummary->addItems(lines);
+    // Every line in view without scrolling, up to a screenful of them.
+    const int rows = std::min(int(lines.size()), kMaxSummaryRows);
+    lstSummary->setFixedHeight(lstSummary->sizeHintForRow(0) * std::max(rows, 1) + 2 * lstSummary->frameWidth());
+    lstSummary->setVisible(true);
 }
 
 void TMsgDlg::showEvent(QShowEvent* event)

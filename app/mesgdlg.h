@@ -13,6 +13,7 @@
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -40,6 +41,11 @@ public:
     QPushButton* CancelBtn;
     QPushButton* Button1;   // "&Open..."
     QPushButton* Button2;   // "&Save As..."
+    // Read-only list of the run's recipients and files, shown only when a
+    // caller asks for confirmation (a run started from a link).
+    QListWidget* lstSummary;
+
+    void ShowSummary(const QStringList& lines);
 
     // The text's lines, one string per line; a line end after the last line
     // does not start another one, and an empty box has no lines.

@@ -2,14 +2,13 @@
 
 #include "dialogs.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
-
-#ifndef TESSALY_DATADIR
-#define TESSALY_DATADIR "/usr/local/share/tessaly"
-#endif
 
 namespace {
 constexpr const char* kReadmeName = "readme.txt";
+constexpr const char* kDataFolder = "share/tessaly";
 
 QString& StartDirSlot()
 {
@@ -31,12 +30,35 @@ const QString& StartDir()
     return StartDirSlot();
 }
 
+QStringList DataFolderCandidates(const QString& programFolder)
+{
+    const QString data = QLatin1String(kDataFolder);
+    return {QDir::cleanPath(programFolder + QLatin1String("/../") + data),
+            QDir::cleanPath(programFolder + QLatin1String("/../../") + data)};
+}
+
+QString DataFilePath(const QString& name, const QString& programFolder,
+                     const std::function<bool(const QString&)>& exists)
+{
+    const QStringList folders = DataFolderCandidates(programFolder);
+    for (const QString& folder : folders)
+        if (exists(folder + QLatin1Char('/') + name))
+            return folder + QLatin1Char('/') + name;
+    return folders.front() + QLatin1Char('/') + name;
+}
+
+QString DataFilePath(const QString& name)
+{
+    return DataFilePath(name, QCoreApplication::applicationDirPath(),
+                        [](const QString& path) { return QFileInfo(path).isFile(); });
+}
+
 QString ReadmePath()
 {
     const QString beside = StartDir() + QLatin1String(kReadmeName);
     if (QFileInfo(beside).isFile())
         return beside;
-    return QStringLiteral(TESSALY_DATADIR "/") + QLatin1String(kReadmeName);
+    return DataFilePath(QLatin1String(kReadmeName));
 }
 
 void ShowReadme()

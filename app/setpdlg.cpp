@@ -3,6 +3,8 @@
 #include "formhelpers.h"
 #include "dialogs.h"
 #include "mailbase.h"
+#include "credentials.h"
+#include "msgbox.h"
 #include "readme.h"
 
 #include <QApplication>
@@ -181,12 +183,14 @@ TSetupDlg::TSetupDlg(QWidget* parent) : QDialog(parent)
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
     connect(Button3, &QPushButton::clicked, this, &TSetupDlg::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TSetupDlg::Button4Click);
+    connect(btnTest, &QPushButton::clicked, this, &TSetupDlg::btnTestClick);
 }
 
 void TSetupDlg::CreateControls()
 {
     CreateEdits();
     CreateOptions();
+    CreateLoginControls();
 }
 
 void TSetupDlg::CreateEdits()
@@ -206,7 +210,7 @@ void TSetupDlg::CreateEdits()
     EncodeComboBox->addItems({QStringLiteral("UUEncode"), QStringLiteral("MIME")});
     Label6 = RightLabel("Label6", QStringLiteral("Character set:"));
     CharSetComboBox = Named<QComboBox>("CharSetComboBox");
-    CharSetComboBox->addItems({QStringLiteral("US-ASCII"), QStringLiteral("ISO-8859-1")});
+    CharSetComboBox->addItems({QStringLiteral("US-ASCII"), QStringLiteral("ISO-8859-1"), QStringLiteral("UTF-8")});
     Label7 = RightLabel("Label7", QStringLiteral("Time-out:"));
     spnTimeOut = Named<TSpinEdit>("spnTimeOut");
     Label9 = Named<QLabel>("Label9", QStringLiteral("seconds"));
@@ -275,12 +279,15 @@ void TSetupDlg::LayOut()
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Button4);
+    buttons->addWidget(btnTest);
     buttons->addStretch();
     buttons->addWidget(Button1);
     buttons->addWidget(Button2);
 
     auto* main = new QVBoxLayout(this);
-    main->addLayout(FieldGrid());
+    QGridLayout* grid = FieldGrid();
+    AddLoginRows(*grid);
+    main->addLayout(grid);
     main->addWidget(radMsgText);
     main->addWidget(radMsgSubject);
     main->addLayout(buttons);
@@ -291,6 +298,7 @@ void TSetupDlg::LayOut()
 void TSetupDlg::SetTabOrder()
 {
     std::vector<QWidget*> order = {ServerEdit, UserAddressEdit, UserNameEdit, LogFileNameEdit,
+                                   SecurityComboBox, txtUser, AuthMethodComboBox, txtPasswordCommand,
                                    EncodeComboBox, CharSetComboBox, Button1, Button2, chkShowSuccess,
                                    txtMsgTextFile, Button3};
     for (int i = 0; i < radMsgText->Count(); ++i)
@@ -298,7 +306,7 @@ void TSetupDlg::SetTabOrder()
     for (int i = 0; i < radMsgSubject->Count(); ++i)
         order.push_back(radMsgSubject->Item(i));
     order.insert(order.end(), {txtMsgSubjectDef, chkUseBCC, spnPort, spnTimeOut, chkUseDomainAddress,
-                               chkoneFilePerMsg, Button4});
+                               chkoneFilePerMsg, Button4, btnTest});
     for (std::size_t i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
     ServerEdit->setFocus();
@@ -329,6 +337,7 @@ void TSetupDlg::Fill(const TSMTP& mailer, const TRunSettings& run)
     LogFileNameEdit->setText(FromStd(mailer.LogFileName()));
     EncodeComboBox->setCurrentIndex(mailer.Encoding());
     CharSetComboBox->setCurrentIndex(mailer.CharSet());
+    FillLogin(mailer);
 }
 
 // The boxes do not refuse what they cannot store: a port outside 0..65535,
@@ -359,6 +368,7 @@ void TSetupDlg::CopyBack(TSMTP& mailer, TRunSettings& run) const
     // taken only with MIME.
     mailer.SetEncoding(TEncoding(EncodeComboBox->currentIndex()));
     mailer.SetCharSet(TCharSet(CharSetComboBox->currentIndex()));
+    CopyLogin(mailer);
 }
 
 void TSetupDlg::Button3Click()
@@ -387,4 +397,165 @@ void ShowSetup(QWidget* parent, TSMTP& mailer, TRunSettings& run)
             dialog.CopyBack(mailer, run);
             return;
         }
+}
+
+// ---- submission: TLS and login ---------------------------------------------
+
+void TSetupDlg::CreateLoginControls()
+{
+    lblSecurity = RightLabel("lblSecurity", QStringLiteral("Security:"));
+    SecurityComboBox = Named<QComboBox>("SecurityComboBox");
+    SecurityComboBox->addItems({QStringLiteral("Auto"), QStringLiteral("None"), QStringLiteral("STARTTLS"),
+                                QStringLiteral("TLS")});
+    SecurityComboBox->setToolTip(QStringLiteral("Auto: STARTTLS when the server offers it. TLS: encrypted "
+                                                "from the first byte (usually port 465)."));
+    lblUser = RightLabel("lblUser", QStringLiteral("User name:"));
+    txtUser = Named<QLineEdit>("txtUser");
+    txtUser->setPlaceholderText(QStringLiteral("empty: no login"));
+    lblAuthMethod = RightLabel("lblAuthMethod", QStringLiteral("Login method:"));
+    AuthMethodComboBox = Named<QComboBox>("AuthMethodComboBox");
+    AuthMethodComboBox->addItems({QStringLiteral("Auto"), QStringLiteral("PLAIN"), QStringLiteral("LOGIN"),
+                                  QStringLiteral("XOAUTH2"), QStringLiteral("OAUTHBEARER")});
+    lblPasswordCommand = RightLabel("lblPasswordCommand", QStringLiteral("Password command:"));
+    txtPasswordCommand = Named<QLineEdit>("txtPasswordCommand");
+    txtPasswordCommand->setPlaceholderText(QStringLiteral("empty: ask, or use the keyring"));
+    txtPasswordCommand->setToolTip(QStringLiteral("Run with /bin/sh; the first line it prints is the password "
+                                                  "or the OAuth2 access token."));
+    // The Port box keeps its old meaning; say plainly how to reach another
+    // port, since on this system the service look-up does not fail.
+    lblPortHint = Named<QLabel>("lblPortHint", QStringLiteral("Another port: write host:port as the server. "
+        "The Port box counts only if the \"smtp\" service is unknown."));
+    lblPortHint->setWordWrap(true);
+    lblPortHint->setToolTip(QStringLiteral("The Port box is used only when the system does not know the "
+                                           "\"smtp\" service, which here is never the case."));
+    ServerEdit->setPlaceholderText(QStringLiteral("host or host:port"));
+    spnPort->setToolTip(lblPortHint->toolTip());
+    btnTest = Named<QPushButton>("btnTest", QStringLiteral("&Test"));
+    btnTest->setToolTip(QStringLiteral("Connect, log in and log out with these settings; nothing is sent."));
+}
+
+void TSetupDlg::AddLoginRows(QGridLayout& grid)
+{
+    // Below the existing rows, in the same label column.
+    const int row = grid.rowCount();
+    auto* method = new QHBoxLayout;
+    method->addWidget(lblAuthMethod);
+    method->addWidget(AuthMethodComboBox);
+    method->addStretch();
+    grid.addWidget(lblSecurity, row, 0);
+    grid.addWidget(SecurityComboBox, row, 1);
+    grid.addLayout(method, row, 2, 1, 3);
+    grid.addWidget(lblUser, row + 1, 0);
+    grid.addWidget(txtUser, row + 1, 1, 1, 4);
+    grid.addWidget(lblPasswordCommand, row + 2, 0);
+    grid.addWidget(txtPasswordCommand, row + 2, 1, 1, 4);
+    grid.addWidget(lblPortHint, row + 3, 1, 1, 4);
+}
+
+void TSetupDlg::FillLogin(const TSMTP& mailer)
+{
+    SecurityComboBox->setCurrentIndex(mailer.Security());
+    txtUser->setText(FromStd(mailer.User()));
+    AuthMethodComboBox->setCurrentIndex(mailer.AuthMethod());
+    txtPasswordCommand->setText(FromStd(mailer.PasswordCommand()));
+    FCAFile = mailer.CAFile();
+    FTrustedCertificates = mailer.TrustedCertificates();
+}
+
+void TSetupDlg::CopyLogin(TSMTP& smtp) const
+{
+    // A list with nothing chosen keeps what the client holds.
+    if (SecurityComboBox->currentIndex() >= 0)
+        smtp.SetSecurity(TSecurity(SecurityComboBox->currentIndex()));
+    smtp.SetUser(txtUser->text().toStdString());
+    if (AuthMethodComboBox->currentIndex() >= 0)
+        smtp.SetAuthMethod(TAuthMethod(AuthMethodComboBox->currentIndex()));
+    smtp.SetPasswordCommand(txtPasswordCommand->text().toStdString());
+    smtp.SetCAFile(FCAFile);
+    smtp.SetTrustedCertificates(FTrustedCertificates);
+}
+
+void TSetupDlg::SetTesting(TSMTP* test)
+{
+    FTest = test;
+    for (QPushButton* button : {Button1, Button4, btnTest})
+        button->setEnabled(!test);
+}
+
+void TSetupDlg::reject()
+{
+    if (FTest) {
+        FTest->Cancel();
+        return;
+    }
+    QDialog::reject();
+}
+
+// Connects with the fields as they stand (not yet copied back): greeting,
+// EHLO, STARTTLS, AUTH and QUIT, nothing sent. The password and an
+// untrusted certificate are asked for as in a mailing run.
+void TSetupDlg::btnTestClick()
+{
+    TSMTP test;
+    test.SetServer(ServerEdit->text().toStdString());
+    if (const int port = spnPort->Value(); port >= 0 && port <= kMaxPort)
+        test.SetDefaultPort(std::uint16_t(port));
+    if (spnTimeOut->Value() > 0)
+        test.SetTimeOut(spnTimeOut->Value());
+    test.SetUseDomainAddress(chkUseDomainAddress->isChecked());
+    test.SetFrom(UserAddressEdit->text().toStdString());
+    CopyLogin(test);
+    test.SetShowResult(false);
+    AttachCredentials(test, this);
+    SetTesting(&test);
+    std::string failure;
+    try {
+        test.Open();
+        test.Login();
+        test.Logout();
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    test.Close();
+    SetTesting(nullptr);
+    FTrustedCertificates = test.TrustedCertificates();
+    MessageDlg(failure.empty() ? TMsgKind::Information : TMsgKind::Error,
+               ConnectionReport(test.Server(), test.Capabilities(), test.Encrypted(), test.User(), failure));
+}
+
+namespace {
+std::string Offered(const TCapabilities& offered)
+{
+    std::string list;
+    const auto add = [&list](const std::string& item) { list += (list.empty() ? "" : ", ") + item; };
+    if (offered.StartTLS)
+        add("STARTTLS");
+    if (offered.EightBitMIME)
+        add("8BITMIME");
+    if (offered.SMTPUTF8)
+        add("SMTPUTF8");
+    if (offered.Pipelining)
+        add("PIPELINING");
+    if (offered.Size > 0)
+        add("SIZE " + std::to_string(offered.Size));
+    std::string auth = "AUTH";
+    for (const std::string& mechanism : offered.AuthMechanisms)
+        auth += " " + mechanism;
+    if (!offered.AuthMechanisms.empty())
+        add(auth);
+    return list.empty() ? "no extensions" : list;
+}
+}
+
+std::string ConnectionReport(const std::string& server, const TCapabilities& offered, bool encrypted,
+                             const std::string& user, const std::string& failure)
+{
+    std::string report = "Server: " + server + "\n";
+    report += encrypted ? "The connection is encrypted (TLS).\n" : "The connection is not encrypted.\n";
+    report += "The server offers: " + Offered(offered) + ".\n";
+    if (!failure.empty())
+        return report + "The test failed: " + failure;
+    if (user.empty())
+        return report + "No user name is set, so no login was tried.";
+    return report + "Login as " + user + " works.";
 }

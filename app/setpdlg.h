@@ -112,6 +112,22 @@ public:
     QPushButton* Button1;   // "OK"
     QPushButton* Button2;   // "Cancel"
 
+    // ---- submission: TLS and login ----
+    QLabel* lblSecurity;
+    QComboBox* SecurityComboBox;      // items in TSecurity order
+    QLabel* lblUser;
+    QLineEdit* txtUser;
+    QLabel* lblAuthMethod;
+    QComboBox* AuthMethodComboBox;    // items in TAuthMethod order
+    QLabel* lblPasswordCommand;
+    QLineEdit* txtPasswordCommand;
+    QLabel* lblPortHint;
+    QPushButton* btnTest;             // "&Test": connects with the fields as they stand
+
+    // While Test runs, Cancel, Esc and the close box cancel the test
+    // instead of closing the dialog.
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -124,7 +140,25 @@ private:
     void SetTabOrder();
     void Button3Click();
     void Button4Click();
+    void CreateLoginControls();
+    void AddLoginRows(QGridLayout& grid);
+    void FillLogin(const TSMTP& mailer);
+    // The login fields and the certificate settings into `smtp`.
+    void CopyLogin(TSMTP& smtp) const;
+    void btnTestClick();
+    void SetTesting(TSMTP* test);
+
+    // Not fields of the form, but Test may add a trusted certificate; OK
+    // keeps it, Cancel drops it.
+    std::string FCAFile, FTrustedCertificates;
+    TSMTP* FTest = nullptr;
 };
+
+// What Test reports: the server, whether the connection is encrypted,
+// what the server offers, and whether the login works (or why the test
+// failed, in the failure's own words).
+std::string ConnectionReport(const std::string& server, const TCapabilities& offered, bool encrypted,
+                             const std::string& user, const std::string& failure);
 
 // Fills the dialog from `mailer` and `run`, shows it through ExecDialog,
 // copies the values back only when it closes with OK, and destroys it.

@@ -10,7 +10,7 @@
 // damaged "Port" of 70000 into 65535, a port nobody asked for):
 //   Port          outside 0..65535 (0 stays: the Setup dialog accepts it)
 //   TimeOut       0 or less (every wait would time out at once)
-//   Encoding      other than 0 or 1; CharSet other than 0 or 1
+//   Encoding      other than 0 or 1; CharSet other than 0, 1 or 2
 //   MsgText       other than 0 or 1; MsgSubject other than 0, 1 or 2
 //   Height, Width outside kMinWindowExtent..kMaxWindowExtent
 //   Top, Left     beyond +-kMaxWindowExtent
@@ -78,7 +78,37 @@ void LoadServer(const TIniFile& ini, TSMTP& mailer)
     // Encoding first: the client forces US-ASCII with UUencode and takes a
     // character set only while the encoding is MIME.
     mailer.SetEncoding(TEncoding(InRange(ini.ReadInteger(kSetup, "Encoding", etMIME), etUU, etMIME, etMIME)));
-    mailer.SetCharSet(TCharSet(InRange(ini.ReadInteger(kSetup, "CharSet", csUSASCII), csUSASCII, csISO8859, csUSASCII)));
+    mailer.SetCharSet(TCharSet(InRange(ini.ReadInteger(kSetup, "CharSet", csUSASCII), csUSASCII, csUTF8, csUSASCII)));
+}
+
+// ---- submission: TLS, login and certificates (after the first 25 keys) ----
+// The enumerations are stored as their numbers; an unknown number (a file
+// from a later version, or edited by hand) loads as Auto. No secret is ever
+// stored here: the password lives in the desktop keyring or comes from
+// PasswordCommand. Texts that the reader would trim or unquote are
+// written quoted by the profile itself, so a command line such as
+// "pass" show "mail" comes back as it was.
+constexpr int kMaxSecurity = secTLS;
+constexpr int kMaxAuthMethod = amOAUTHBEARER;
+
+void LoadSubmission(const TIniFile& ini, TSMTP& mailer)
+{
+    mailer.SetSecurity(TSecurity(InRange(ini.ReadInteger(kSetup, "Security", secAuto), 0, kMaxSecurity, secAuto)));
+    mailer.SetUser(ini.ReadString(kSetup, "User", ""));
+    mailer.SetAuthMethod(TAuthMethod(InRange(ini.ReadInteger(kSetup, "AuthMethod", amAuto), 0, kMaxAuthMethod, amAuto)));
+    mailer.SetPasswordCommand(ini.ReadString(kSetup, "PasswordCommand", ""));
+    mailer.SetCAFile(ini.ReadString(kSetup, "CAFile", ""));
+    mailer.SetTrustedCertificates(ini.ReadString(kSetup, "TrustedCertificate", ""));
+}
+
+void SaveSubmission(TIniFile& ini, const TSMTP& mailer)
+{
+    ini.WriteInteger(kSetup, "Security", mailer.Security());
+    ini.WriteString(kSetup, "User", mailer.User());
+    ini.WriteInteger(kSetup, "AuthMethod", mailer.AuthMethod());
+    ini.WriteString(kSetup, "PasswordCommand", mailer.PasswordCommand());
+    ini.WriteString(kSetup, "CAFile", mailer.CAFile());
+    ini.WriteString(kSetup, "TrustedCertificate", mailer.TrustedCertificates());
 }
 
 void LoadAddresses(const TIniFile& ini, std::vector<std::string>& addresses)
@@ -154,6 +184,7 @@ void LoadSettings(const std::string& path, TSMTP& mailer, TRunSettings& run,
     LoadConnection(ini, mailer, run);
     LoadWindow(ini, window);
     LoadServer(ini, mailer);
+    LoadSubmission(ini, mailer);
     LoadAddresses(ini, addresses);
 }
 
@@ -167,6 +198,7 @@ void SaveSettings(const std::string& path, const TSMTP& mailer, const TRunSettin
         SaveConnection(ini, mailer, run, window);
         SaveWindow(ini, window);
         SaveServer(ini, mailer);
+        SaveSubmission(ini, mailer);
         SaveAddresses(ini, addresses);
         ini.UpdateFile();
     } catch (const EIniFileError& error) {

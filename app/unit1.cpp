@@ -4,6 +4,7 @@
 // drops and the helpers of the unit in unit1_drops.cpp.
 #include "unit1.h"
 
+#include "credentials.h"
 #include "dialogs.h"
 #include "msgbox.h"
 #include "readme.h"
@@ -28,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyledItemDelegate>
 #include <QSizeGrip>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -38,10 +40,13 @@
 
 namespace {
 const char* const kCaption = "Tessaly 1.0";
+const char* const kEmptyListHint = "Add addresses above, select some, then drop files here";
 // The status line's first caption: 13 blanks, then the word.
 const char* const kStartingCaption = "             Starting...";
 // The gauge prints its percentage in maroon, as the sending panel always did.
 const QColor kGaugeColor(0x80, 0x00, 0x00);
+// Room above and below the status text.
+constexpr int kStatusPadding = 2;
 
 // Normal mode: title bar with system menu, minimize and close, no maximize.
 Qt::WindowFlags NormalFlags()
@@ -88,6 +93,17 @@ QAction* MakeAction(QWidget* owner, const char* name, const char* caption, const
     return action;
 }
 
+// Shows an entry "address|name" as "Name <address>"; the entry itself (its
+// text, its sorting, the settings file) keeps the stored form.
+class TAddressDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant& value, const QLocale&) const override
+    {
+        return QString::fromStdString(DisplayAddress(value.toString().toStdString()));
+    }
+};
+
 QAction* MakeSeparator(QWidget* owner, const char* name)
 {
     auto* action = new QAction(owner);
@@ -115,6 +131,14 @@ TStatusPanel::TStatusPanel(QWidget* parent) : QFrame(parent)
     FCaptionChanges = 0;
 }
 
+QSize TStatusPanel::minimumSizeHint() const
+{
+    // Tall enough for the bold text and for the Cancel button beside it,
+    // whatever the desktop's font: a fixed strip clipped both.
+    const QSize inner = layout() ? layout()->minimumSize() : QSize();
+    return inner.expandedTo(QSize(0, FText->fontMetrics().height() + 2 * kStatusPadding));
+}
+
 void TStatusPanel::SetCaption(const QString& caption)
 {
     FCaption = caption;
@@ -125,7 +149,7 @@ void TStatusPanel::SetCaption(const QString& caption)
 // ---- building the window ---------------------------------------------------
 
 TfrmMailTo::TfrmMailTo(const QStringList& Arguments, const std::optional<std::string>& SettingsPath, QWidget* parent)
-    : QWidget(parent, NormalFlags()), FArguments(Arguments)
+    : QWidget(parent, NormalFlags()), FArguments(Arguments), FLink(LinkFromArguments(Arguments))
 {
     setObjectName(QStringLiteral("frmMailTo"));
     setWindowTitle(QString::fromLatin1(kCaption));
@@ -135,6 +159,7 @@ TfrmMailTo::TfrmMailTo(const QStringList& Arguments, const std::optional<std::st
     Mailer.SetDefaultPort(25);
     Mailer.OnStatusChange = [this](QObject* sender) { MailerStatusChange(sender); };
     Mailer.OnProgress = [this](QObject* sender) { MailerProgress(sender); };
+    AttachCredentials(Mailer, this);   // password, keyring and certificate trust
 
     BuildControlPanel();
     BuildSendingPanel();
@@ -147,6 +172,11 @@ TfrmMailTo::TfrmMailTo(const QStringList& Arguments, const std::optional<std::st
     layout->addWidget(pnlControl);
     layout->addWidget(pnlSending);
     layout->addWidget(lstAddresses, 1);
+    // The least size is fixed once, before the native window exists, from
+    // the whole form: hiding a panel later (compact mode, a run) changes no
+    // size hint of the window, which not every platform can pass on.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
+    setMinimumSize(layout->minimumSize());
 
     // The window's tab order: the list, the control panel, the sending panel.
     QWidget* order[] = {lstAddresses, Button1, txtAddress, Button3, btnHidePanel, btnSetup,
@@ -292,7 +322,22 @@ void TfrmMailTo::BuildAddressList()
     lstAddresses->setToolTip(QStringLiteral("RightClick for more options..."));
     lstAddresses->setUniformItemSizes(true);
     lstAddresses->setContextMenuPolicy(Qt::CustomContextMenu);
+    lstAddresses->setItemDelegate(new TAddressDelegate(lstAddresses));
     connect(lstAddresses, &QListWidget::itemDoubleClicked, this, &TfrmMailTo::lstAddressesDblClick);
+    // A first start shows an empty list: say what it is for.
+    FEmptyHint = new QLabel(QString::fromLatin1(kEmptyListHint), lstAddresses->viewport());
+    FEmptyHint->setObjectName(QStringLiteral("lblEmptyHint"));
+    FEmptyHint->setAlignment(Qt::AlignCenter);
+    FEmptyHint->setWordWrap(true);
+    FEmptyHint->setEnabled(false);   // drawn in the theme's muted text colour
+    FEmptyHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Tied to the hint, so that the list's destruction (which resets its
+    // model after the hint is gone) calls nothing.
+    QAbstractItemModel* model = lstAddresses->model();
+    const auto update = [this] { UpdateEmptyHint(); };
+    connect(model, &QAbstractItemModel::rowsInserted, FEmptyHint, update);
+    connect(model, &QAbstractItemModel::rowsRemoved, FEmptyHint, update);
+    connect(model, &QAbstractItemModel::modelReset, FEmptyHint, update);
     lstAddresses->viewport()->installEventFilter(this);
     connect(lstAddresses, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         popAddresses->popup(lstAddresses->viewport()->mapToGlobal(at));
@@ -475,7 +520,7 @@ bool TfrmMailTo::CloseWithoutSaving(const std::string& failure)
 {
     if (!FArguments.isEmpty()) {
         std::fprintf(stderr, "%s: %s.\n", ApplicationTitle().c_str(), failure.c_str());
-        FExitStatus = kExitSettingsNotSaved;
+        FExitCode = kExitFailed;
         return true;
     }
     enum { kClose, kGoBack };
@@ -496,6 +541,28 @@ void TfrmMailTo::closeEvent(QCloseEvent* event)
     emit Closed();
 }
 
+void TfrmMailTo::LogoutShowingDone()
+{
+    // Logout shows its result box after the QUIT reply: by then the status
+    // line must not still read "Logging out..." at 0 %.
+    const TMessageBoxHandler previous = SetMessageBoxHandler({});
+    SetMessageBoxHandler([this, &previous](const TMessageBox& box) {
+        pnlStatus->SetCaption(StatusText(msIdle));
+        prcMeter->setValue(prcMeter->maximum());
+        if (previous)
+            previous(box);
+        else
+            std::fprintf(stderr, "%s: %s\n", box.Title.c_str(), box.Text.c_str());
+    });
+    try {
+        Mailer.Logout();
+    } catch (...) {
+        SetMessageBoxHandler(previous);
+        throw;
+    }
+    SetMessageBoxHandler(previous);
+}
+
 void TfrmMailTo::Exit1Click()
 {
     close();
@@ -508,6 +575,8 @@ void TfrmMailTo::SetCompactFlags(bool compact)
     const bool shown = isVisible();
     const bool active = isActiveWindow();
     setWindowFlags(compact ? CompactFlags() : NormalFlags());
+    // Compact, the window may shrink to the list alone.
+    setMinimumSize(layout()->minimumSize());
     FCompact = compact;
     FSizeGrip->setVisible(compact);
     FSizeGrip->raise();
@@ -556,6 +625,8 @@ void TfrmMailTo::ShowPanel1Click()
 
 bool TfrmMailTo::eventFilter(QObject* watched, QEvent* event)
 {
+    if (FEmptyHint && watched == lstAddresses->viewport() && event->type() == QEvent::Resize)
+        UpdateEmptyHint();
     // Without a title bar the window is moved by dragging the list's empty
     // part (below its entries).
     if (FCompact && watched == lstAddresses->viewport() && event->type() == QEvent::MouseButtonPress) {
@@ -565,6 +636,12 @@ bool TfrmMailTo::eventFilter(QObject* watched, QEvent* event)
             return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void TfrmMailTo::UpdateEmptyHint()
+{
+    FEmptyHint->setGeometry(lstAddresses->viewport()->rect().adjusted(8, 8, -8, -8));
+    FEmptyHint->setVisible(lstAddresses->count() == 0);
 }
 
 void TfrmMailTo::resizeEvent(QResizeEvent* event)

@@ -3,6 +3,8 @@
 // `Mailer` in one mailing run (`SendMail`).
 #pragma once
 
+#include "mailingrun.h"
+#include "mailto.h"
 #include "settings.h"
 #include "smtp.h"
 
@@ -13,6 +15,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +44,7 @@ public:
     // change it again).
     int CaptionChanges() const { return FCaptionChanges; }
     QLabel* TextLabel() const { return FText; }
+    QSize minimumSizeHint() const override;
 
 private:
     QString FCaption;
@@ -102,10 +106,16 @@ public:
     TRunSettings Run;
 
     bool TransferActive() const { return FTransferActive; }
+    // The mailto: links among the arguments, merged; a run started from one
+    // always asks for confirmation in the message dialog.
+    const std::optional<TMailtoLink>& Link() const { return FLink; }
+    // What the message dialog lists for confirmation: recipients and files.
+    QStringList RunSummary(const TMessageDraft& draft) const;
     // The program's exit status once the window has closed: 0, or
-    // kExitSettingsNotSaved after a command-line run that could not save.
-    int ExitStatus() const { return FExitStatus; }
-    static constexpr int kExitSettingsNotSaved = 1;
+    // kExitFailed after a command-line run that did not send everything or
+    // could not save the settings.
+    int ExitCode() const { return FExitCode; }
+    static constexpr int kExitFailed = 1;
     const std::string& SettingsPath() const { return FSettingsPath; }
     const QStringList& Arguments() const { return FArguments; }
     bool CompactMode() const { return FCompact; }
@@ -187,17 +197,18 @@ private:
     TWindowSettings CurrentWindowSettings() const;
     void SetCompactFlags(bool compact);
 
-    // the run
-    void RunSteps();
-    bool AskRecipient();
-    void RunSession();
-    void TransmitAll(const TStrings& files);
+    // the run: TMailingRun does the work, the window answers its questions
+    std::unique_ptr<TMailingRun> MakeRun();
+    std::vector<std::string> SelectedEntries() const;
+    std::optional<std::string> AskRecipientDialog();
+    bool MessageDialog(TMessageDraft& draft);
+    void ShowSending(bool sending);
     void RestoreAfterRun(bool panelWasVisible);
-    void AddRecipient(const std::string& address, bool& first, std::string& result, TStrings& list);
-    void CommandLineRecipients(bool& first, std::string& result, TStrings& list);
-    void SelectedRecipients(bool& first, std::string& result, TStrings& list);
     void StartDroppedRun();
     bool TakesDrop(QDropEvent* event) const;
+    void TakeLink(TMailingRun& run) const;
+    void LogoutShowingDone();
+    void UpdateEmptyHint();
 
     // address list
     void EditEntry(int row);
@@ -206,11 +217,13 @@ private:
 
     std::string FSettingsPath;
     QStringList FArguments;
+    std::optional<TMailtoLink> FLink;
+    QLabel* FEmptyHint = nullptr;
     bool FTransferActive = false;
+    int FExitCode = 0;
     bool FActivated = false;
     bool FDropPending = false;
     bool FClosed = false;
-    int FExitStatus = 0;
     // Where the window was last put or moved by the user, outer top-left:
     // what the settings keep. Moves while the mode changes rebuild the
     // native window and say nothing about where the user wants it.
@@ -232,19 +245,7 @@ private:
 QColor TColorToQColor(std::int32_t color, const QPalette& palette);
 std::int32_t QColorToTColor(const QColor& color);
 
-// The part of `path` after its last "/".
-std::string ExtractFileName(const std::string& path);
-// Cuts `text` (UTF-8) to its first `count` characters.
-std::string Utf8Left(const std::string& text, std::size_t count);
-// "Files: a, b" from the attachment names, cut to 70 characters + "...".
-std::string SubjectFromFiles(const TStrings& files);
-// The lines of a text file (CR LF, lone LF or lone CR end a line), or
-// nothing when it cannot be read.
-std::optional<std::vector<std::string>> ReadTextLines(const QString& path);
-// The lines of an address-list file that are not blank, in file order;
-// nothing when the file cannot be read.
-std::vector<std::string> ReadAddressLines(const QString& path);
-// True when `path` names an existing file (a folder does not count).
-bool IsExistingFile(const std::string& path);
 // The status-line text for a mailer status (with its 14 leading blanks).
 QString StatusText(int status);
+// The mailto: arguments merged into one link; nothing when there are none.
+std::optional<TMailtoLink> LinkFromArguments(const QStringList& arguments);

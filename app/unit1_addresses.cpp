@@ -37,8 +37,10 @@ void PrepareAddressDialog(TAddressDlg& dialog, const char* prompt, const QString
 
 // ---- list operations ----------------------------------------------------------
 
-void TfrmMailTo::AddEntry(const QString& text)
+void TfrmMailTo::AddEntry(const QString& typed)
 {
+    // "Name <address>" as typed is kept as the address value "address|name".
+    const QString text = QString::fromStdString(StoredAddress(typed.toStdString()));
     if (!FitsTheSettings(text))
         return;
     int row = 0;
@@ -140,10 +142,13 @@ void TfrmMailTo::EditEntry(int row)
         return;
     }
     TAddressDlg dialog(this);
-    PrepareAddressDialog(dialog, "Edit address/list:", entry);
-    if (ExecDialog(dialog) != QDialog::Accepted || !FitsTheSettings(dialog.txtEmail->text()))
+    PrepareAddressDialog(dialog, "Edit address/list:", QString::fromStdString(DisplayAddress(entry.toStdString())));
+    if (ExecDialog(dialog) != QDialog::Accepted)
         return;
-    lstAddresses->item(row)->setText(dialog.txtEmail->text());
+    const QString text = QString::fromStdString(StoredAddress(dialog.txtEmail->text().toStdString()));
+    if (!FitsTheSettings(text))
+        return;
+    lstAddresses->item(row)->setText(text);
     ReSort();
 }
 

@@ -3,19 +3,11 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
-#include <array>
 
 namespace {
-// A file name is at most 255 characters on the file systems in use; the
-// subject never carries more of one name.
-constexpr std::size_t kMaxFileNameLength = 255;
-// Longer subjects are cut so that they show whole in a mail reader's list
-// (70 characters, then "...").
-constexpr std::size_t kSubjectLimit = 70;
 // The status texts start with blanks that keep them clear of the Cancel
 // button lying over the line's left end.
 constexpr int kStatusIndent = 14;
@@ -142,89 +134,7 @@ std::int32_t QColorToTColor(const QColor& color)
     return std::int32_t(std::uint32_t(rgb.red()) | std::uint32_t(rgb.green()) << 8 | std::uint32_t(rgb.blue()) << 16);
 }
 
-std::string ExtractFileName(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string Utf8Left(const std::string& text, std::size_t count)
-{
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        // A continuation byte (10xxxxxx) belongs to the character before it.
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
-            continue;
-        if (characters == count)
-            return text.substr(0, i);
-        ++characters;
-    }
-    return text;
-}
-
-std::string SubjectFromFiles(const TStrings& files)
-{
-    std::string names;
-    for (std::string_view file : files) {
-        if (!names.empty())
-            names += ", ";
-        names += Utf8Left(ExtractFileName(std::string(file)), kMaxFileNameLength);
-    }
-    if (names.empty())
-        return {};
-    const std::string subject = "Files: " + names;
-    const std::string cut = Utf8Left(subject, kSubjectLimit);
-    return cut.size() < subject.size() ? cut + "..." : subject;
-}
-
-std::optional<std::vector<std::string>> ReadTextLines(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    std::vector<std::string> lines;
-    std::string line;
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        const char c = data[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(std::exchange(line, {}));
-            if (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n')
-                ++i;
-        } else {
-            line += c;
-        }
-    }
-    // A last line without a line end still counts.
-    if (!line.empty())
-        lines.push_back(line);
-    return lines;
-}
-
-bool IsExistingFile(const std::string& path)
-{
-    if (path.empty())
-        return false;
-    const QFileInfo info(QString::fromStdString(path));
-    return info.exists() && !info.isDir();
-}
-
 QString StatusText(int status)
 {
-    static const std::array<const char*, 10> texts{
-        "",
-        "Connecting to Server...",
-        "Logging in...",
-        "Logging out...",
-        "Sending headers...",
-        "Sending commands...",
-        "Sending message body...",
-        "Sending attachment(s)...",
-        "Canceled.",
-        "Encoding the attachment(s)...",
-    };
-    const char* text = status >= 0 && status < int(texts.size()) ? texts[std::size_t(status)] : "";
-    return QString(kStatusIndent, QLatin1Char(' ')) + QString::fromLatin1(text);
+    return QString(kStatusIndent, QLatin1Char(' ')) + QString::fromLatin1(MailStatusText(status));
 }

@@ -1,30 +1,26 @@
-// Unit1: the mailing run. One run takes the files in Mailer.Attachments
-// (or those named on the command line), the recipients from the selected
-// entries, and sends everything in one SMTP session.
+// Unit1: the window's side of the mailing run. TMailingRun holds the rules;
+// the window hides and restores its panels, answers the run's prompts with
+// its dialogs and shows the mailer's reports.
 #include "unit1.h"
 
 #include "dialogs.h"
 #include "emaildlg.h"
 #include "mesgdlg.h"
-#include "msgbox.h"
 #include "setpdlg.h"
 #include "textcodec.h"
 
 #include <QDialog>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <algorithm>
+#include <cstdio>
 
 namespace {
-const char* const kSetupFirst = "Please setup default message options \r\nand then try again.";
 const char* const kRecipientPrompt = "Enter recipient or list to mail to:";
-const char* const kPerFileSubject = "File: ";
 }
 
 // ---- the run -----------------------------------------------------------------
@@ -42,8 +38,9 @@ void TfrmMailTo::SendMail()
 
     std::string failure;
     bool failed = false;
+    TRunOutcome outcome = TRunOutcome::Failed;
     try {
-        RunSteps();
+        outcome = MakeRun()->Execute();
     } catch (const std::exception& e) {
         failed = true;
         failure = e.what();
@@ -59,168 +56,60 @@ void TfrmMailTo::SendMail()
     // the window is usable again.
     if (failed)
         ShowStandardError(failure);
-    // A start with arguments performs exactly one run, whatever its outcome.
-    if (!FArguments.isEmpty())
+    // A start with arguments performs exactly one run, whatever its outcome;
+    // a script learns from the exit status whether it sent.
+    if (!FArguments.isEmpty()) {
+        FExitCode = outcome == TRunOutcome::Sent ? 0 : kExitFailed;
         close();
+    }
 }
 
-void TfrmMailTo::RunSteps()
+std::unique_ptr<TMailingRun> TfrmMailTo::MakeRun()
 {
-    Mailer.BCC().Clear();
-    Mailer.CC().Clear();
-    Mailer.SetRecipient(GetRecipients(Run.UseBCC ? Mailer.BCC() : Mailer.CC()));
-    Mailer.SetSubject(GetSubject());
-    LoadMsgText(Mailer.Body());
-
-    if (Mailer.Server().empty() || Mailer.From().empty()) {
-        MessageDlg(TMsgKind::Information, kSetupFirst);
-        // Nothing is sent now, whatever the user sets up: the next run uses it.
-        ShowSetup(this, Mailer, Run);
-        return;
-    }
-    if (Mailer.Recipient().empty() && !AskRecipient())
-        return;
-    // A run without files always asks, so that a bare message gets a text.
-    const bool prompt = Run.MsgText == 0 || Run.MsgSubject == 0 || Mailer.Attachments().Empty();
-    if (prompt && !PromptMessage())
-        return;
-    RunSession();
+    auto run = std::make_unique<TMailingRun>(Mailer, Run);
+    for (const QString& argument : FArguments)
+        if (!IsMailtoUrl(argument.toStdString()))   // links are taken whole, below
+            run->Arguments.push_back(argument.toStdString());
+    TakeLink(*run);
+    run->OnSelectedEntries = [this] { return SelectedEntries(); };
+    run->OnAskRecipient = [this] { return AskRecipientDialog(); };
+    run->OnPromptMessage = [this](TMessageDraft& draft) { return MessageDialog(draft); };
+    run->OnSetup = [this] { ShowSetup(this, Mailer, Run); };
+    run->OnWarning = [](const std::string& text) { std::fprintf(stderr, "tessaly: %s\n", text.c_str()); };
+    run->OnSending = [this](bool sending) { ShowSending(sending); };
+    run->Session.Logout = [this] { LogoutShowingDone(); };
+    return run;
 }
 
-void TfrmMailTo::RunSession()
+void TfrmMailTo::ShowSending(bool sending)
 {
-    pnlSending->show();
-    FCancelKey->setEnabled(true);
-    const TStrings files = Mailer.Attachments();   // the run's file list
-    // Text typed or stored on this desktop is UTF-8; a part labelled
-    // ISO-8859-1 must carry Latin-1 bytes.
-    if (Mailer.CharSet() == csISO8859)
-        ConvertToLatin1(Mailer.Body());
-    try {
-        try {
-            Mailer.Open();
-            Mailer.Login();
-            TransmitAll(files);
-            Mailer.Logout();
-        } catch (...) {
-            // No QUIT after a failure: only the socket is closed.
-            Mailer.Close();
-            throw;
-        }
-        Mailer.Close();
-    } catch (const EMailError& e) {
-        MessageDlg(TMsgKind::Error, std::string("Mail error (check setup):\r\n") + e.what());
-    } catch (const ESocketError& e) {
-        MessageDlg(TMsgKind::Error, std::string("Socket error (check setup and try again):\r\n") + e.what());
-    } catch (const ETimedOutError& e) {
-        MessageDlg(TMsgKind::Error, std::string("Connection timed out:\r\n") + e.what());
-    } catch (const ECanceledError& e) {
-        if (Mailer.ShowResult())
-            MessageDlg(TMsgKind::Error, std::string("Send aborted:\r\n") + e.what());
-    }
-    FCancelKey->setEnabled(false);
-    pnlSending->hide();
-}
-
-void TfrmMailTo::TransmitAll(const TStrings& files)
-{
-    if (!Run.OneFilePerMsg || files.Count() < 2) {
-        Mailer.Transmit();
-        return;
-    }
-    for (std::string_view file : files) {
-        Mailer.Attachments().Clear();
-        if (Run.MsgSubject == 1)
-            Mailer.SetSubject(kPerFileSubject + Utf8Left(ExtractFileName(std::string(file)), 255));
-        Mailer.Attachments().Add(file);
-        Mailer.Transmit();
-    }
+    pnlSending->setVisible(sending);
+    FCancelKey->setEnabled(sending);
 }
 
 void TfrmMailTo::RestoreAfterRun(bool panelWasVisible)
 {
-    Mailer.Body().Clear();
-    Mailer.SetSubject({});
-    Mailer.Attachments().Clear();
-    Mailer.CC().Clear();
-    Mailer.BCC().Clear();
-    FCancelKey->setEnabled(false);
-    pnlSending->hide();
+    ShowSending(false);
     pnlControl->setVisible(panelWasVisible);
     lstAddresses->setEnabled(true);
     FTransferActive = false;
 }
 
-// ---- recipients ------------------------------------------------------------------
+// ---- what the run asks ----------------------------------------------------------
 
-std::string TfrmMailTo::GetRecipients(TStrings& List)
+std::vector<std::string> TfrmMailTo::SelectedEntries() const
 {
-    List.Clear();
-    std::string result;
-    bool first = true;   // shared by the whole pass
-    if (!FArguments.isEmpty())
-        CommandLineRecipients(first, result, List);
-    else
-        SelectedRecipients(first, result, List);
-    return result;
+    // A run started from a link mails to the link's recipients only.
+    if (FLink)
+        return {};
+    std::vector<std::string> entries;
+    for (int row = 0; row < lstAddresses->count(); ++row)
+        if (lstAddresses->item(row)->isSelected())
+            entries.push_back(lstAddresses->item(row)->text().toStdString());
+    return entries;
 }
 
-void TfrmMailTo::AddRecipient(const std::string& address, bool& first, std::string& result, TStrings& list)
-{
-    if (first) {
-        result = address;
-        first = false;
-    } else {
-        list.Add(address);
-    }
-}
-
-void TfrmMailTo::CommandLineRecipients(bool& first, std::string& result, TStrings& list)
-{
-    Mailer.Attachments().Clear();
-    for (const QString& argument : FArguments) {
-        const std::string text = argument.toStdString();
-        if (text.find('@') != std::string::npos) {
-            AddRecipient(text, first, result, list);
-        } else if (IsExistingFile(text)) {
-            // Kept absolute: a file chooser opened during the run moves the
-            // working directory.
-            Mailer.Attachments().Add(QFileInfo(argument).absoluteFilePath().toStdString());
-        }
-    }
-}
-
-void TfrmMailTo::SelectedRecipients(bool& first, std::string& result, TStrings& list)
-{
-    for (int row = 0; row < lstAddresses->count(); ++row) {
-        const QListWidgetItem* item = lstAddresses->item(row);
-        if (!item->isSelected())
-            continue;
-        const std::string entry = item->text().toStdString();
-        if (entry.find('@') != std::string::npos) {
-            AddRecipient(entry, first, result, list);
-        } else if (IsExistingFile(entry)) {
-            // An address-list file: every line that holds an address.
-            for (const std::string& line : ReadAddressLines(item->text()))
-                AddRecipient(line, first, result, list);
-        }
-    }
-}
-
-std::vector<std::string> ReadAddressLines(const QString& path)
-{
-    // A blank line would become the empty path "RCPT TO:<>", which servers
-    // refuse (RFC 5321 allows it only in MAIL FROM), and so fail the whole
-    // run; it names no recipient and is passed over.
-    std::vector<std::string> addresses;
-    if (const auto lines = ReadTextLines(path))
-        for (const std::string& line : *lines)
-            if (line.find_first_not_of(" \t") != std::string::npos)
-                addresses.push_back(line);
-    return addresses;
-}
-
-bool TfrmMailTo::AskRecipient()
+std::optional<std::string> TfrmMailTo::AskRecipientDialog()
 {
     TAddressDlg dialog(this);
     dialog.lblPrompt->setText(QString::fromLatin1(kRecipientPrompt));
@@ -229,71 +118,53 @@ bool TfrmMailTo::AskRecipient()
     dialog.btnAddtolist->setVisible(true);
     dialog.OnAddToList = [this](const QString& text) { AddEntry(text); };
     if (ExecDialog(dialog) != QDialog::Accepted)
-        return false;
-
-    const QString entered = dialog.txtEmail->text();
-    std::string recipient;
-    std::vector<std::string> further;
-    if (IsExistingFile(entered.toStdString())) {
-        if (const auto lines = ReadAddressLines(entered); !lines.empty()) {
-            recipient = lines.front();
-            further.assign(lines.begin() + 1, lines.end());
-        }
-    } else {
-        recipient = entered.toStdString();
-    }
-    Mailer.SetRecipient(recipient);
-    TStrings& copies = Run.UseBCC ? Mailer.BCC() : Mailer.CC();
-    for (const std::string& line : further)
-        copies.Add(line);
+        return std::nullopt;
     // An entry added with "&Add To List" takes its sorted place.
     ReSort();
+    // Typed as the list shows it ("Ann Lee <a@x.org>"), kept as it stores it.
+    return StoredAddress(dialog.txtEmail->text().toStdString());
+}
+
+bool TfrmMailTo::MessageDialog(TMessageDraft& draft)
+{
+    TMsgDlg dialog(this);
+    dialog.txtSubject->setText(QString::fromStdString(draft.Subject));
+    dialog.txtSubject->setEnabled(true);
+    QStringList lines;
+    for (const std::string& line : draft.Text)
+        lines << DecodeText(line);
+    dialog.SetLines(lines);
+    if (FLink)
+        dialog.ShowSummary(RunSummary(draft));
+    if (ExecDialog(dialog) != QDialog::Accepted)
+        return false;
+    draft.Subject = dialog.txtSubject->text().toStdString();
+    draft.Text.clear();
+    for (const QString& line : dialog.Lines())
+        draft.Text.push_back(line.toStdString());
     return true;
 }
 
-// ---- subject and text ---------------------------------------------------------------
+// ---- the run's steps, as the window names them -----------------------------------
+
+std::string TfrmMailTo::GetRecipients(TStrings& List)
+{
+    return MakeRun()->GetRecipients(List);
+}
 
 std::string TfrmMailTo::GetSubject()
 {
-    switch (Run.MsgSubject) {
-    case 1: return SubjectFromFiles(Mailer.Attachments());
-    case 2: return Run.MsgSubjectDef;
-    default: return {};
-    }
+    return MakeRun()->GetSubject();
 }
 
 void TfrmMailTo::LoadMsgText(TStrings& List)
 {
-    List.Clear();
-    if (Run.MsgText != 0 && Run.MsgText != 1)
-        return;
-    if (!IsExistingFile(Run.MsgTextFile))
-        return;
-    // The file is read again at every run, so edits to it count at once.
-    if (const auto lines = ReadTextLines(QString::fromStdString(Run.MsgTextFile)))
-        for (const std::string& line : *lines)
-            List.Add(line);
+    MakeRun()->LoadMsgText(List);
 }
 
 bool TfrmMailTo::PromptMessage()
 {
-    TMsgDlg dialog(this);
-    dialog.txtSubject->setText(QString::fromStdString(GetSubject()));
-    dialog.txtSubject->setEnabled(true);
-    TStrings text;
-    LoadMsgText(text);
-    QStringList lines;
-    for (std::string_view line : text)
-        lines << DecodeText(line);
-    dialog.SetLines(lines);
-    if (ExecDialog(dialog) != QDialog::Accepted)
-        return false;
-
-    Mailer.SetSubject(dialog.txtSubject->text().toStdString());
-    Mailer.Body().Clear();
-    for (const QString& line : dialog.Lines())
-        Mailer.Body().Add(line.toStdString());
-    return true;
+    return MakeRun()->PromptMessage();
 }
 
 // ---- the mailer's reports and Cancel ---------------------------------------------------

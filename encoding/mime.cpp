@@ -118,7 +118,7 @@ constexpr std::array<bool, 256> MakeEscapeTable()
 {
     std::array<bool, 256> table{};
     for (int b = 0; b < 256; ++b)
-        table[b] = b < 0x20 || b == '=' || b >= 0x80;
+        table[b] = b < 0x20 || b == '=' || b >= 0x7F;
     return table;
 }
 constexpr std::array<bool, 256> MustEscape = MakeEscapeTable();
@@ -142,7 +142,8 @@ bool AnyToEscape(std::uint64_t x)
     const std::uint64_t control = (x - EachByte * 0x20) & ~x;      // below 0x20
     const std::uint64_t equals = x ^ (EachByte * '=');
     const std::uint64_t isEquals = (equals - EachByte) & ~equals;  // "="
-    return ((control | isEquals | x) & HighBits) != 0;             // x: 0x80..0xFF
+    const std::uint64_t isDelete = (x & ~HighBits) + EachByte;     // 0x7F (no carry between bytes)
+    return ((control | isEquals | isDelete | x) & HighBits) != 0;  // x: 0x80..0xFF
 }
 
 // The text of every byte, padded to four characters for whole-word
@@ -198,6 +199,33 @@ char* WriteEscaped(std::string_view text, char* out)
     return WriteEscapedBytes(text.data() + i, text.size() - i, out);
 }
 
+// RFC 2045 6.7 (5): encoded lines are at most 76 characters long.
+constexpr std::size_t MaxEncodedLine = 76;
+
+// Escaped text too long for one line: cut before each escape that would
+// take a line past 75 characters, each cut line ending with the soft
+// break. Every "=" in escaped text begins an escape of three characters.
+void AppendCutLines(const char* text, std::size_t length, bool softBreak, TStrings& out)
+{
+    constexpr std::size_t Width = MaxEncodedLine - 1;
+    while (length > Width) {
+        std::size_t cut = Width;
+        if (text[cut - 1] == '=')
+            cut -= 1;
+        else if (text[cut - 2] == '=')
+            cut -= 2;
+        char* line = out.AddUninitialized(cut + 1);
+        std::memcpy(line, text, cut);
+        line[cut] = '=';
+        text += cut;
+        length -= cut;
+    }
+    char* line = out.AddUninitialized(length + (softBreak ? 1 : 0));
+    std::memcpy(line, text, length);
+    if (softBreak)
+        line[length] = '=';
+}
+
 // One encoded line: the escaped piece, then "=" for a soft break; a space
 // that would end the line before a hard break becomes "=20".
 void AppendPiece(std::string_view piece, bool softBreak, TStrings& out)
@@ -215,10 +243,12 @@ void AppendPiece(std::string_view piece, bool softBreak, TStrings& out)
     char* end = WriteEscaped(piece, buffer);
     if (spaceAtEnd)
         end = WriteEscape(' ', end);
+    const auto escaped = std::size_t(end - buffer);
+    if (escaped + (softBreak ? 1 : 0) > MaxEncodedLine)
+        return AppendCutLines(buffer, escaped, softBreak, out);
     if (softBreak)
         *end++ = '=';
-    const auto length = std::size_t(end - buffer);
-    std::memcpy(out.AddUninitialized(length), buffer, length);
+    std::memcpy(out.AddUninitialized(escaped + (softBreak ? 1 : 0)), buffer, escaped + (softBreak ? 1 : 0));
 }
 
 // Where a piece starting at `start` ends: just before the last space at

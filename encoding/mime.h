@@ -52,13 +52,16 @@ private:
 // not end with a break (the empty input too) has its last encoded line end
 // with the soft line break "=", so decoding adds nothing. Lines are wrapped
 // at spaces into pieces of at most 65 input characters, each continued with
-// "=". Control characters (TAB and NUL included), "=" and bytes 0x80..0xFF
-// are escaped as "=XX"; a space that would end a line before a hard break is
-// written "=20" (RFC 2045 rule 3), other spaces stay.
+// "=". Control characters (TAB and NUL included), "=", DEL and bytes
+// 0x80..0xFF are escaped as "=XX"; a space that would end a line before a
+// hard break is written "=20" (RFC 2045 rule 3), other spaces stay. A piece
+// whose escapes would make its line longer than 76 characters is cut
+// before the escape that would pass 75, plus the soft break.
 class TQuotedPrintable {
 public:
     // Input characters per encoded line before escapes: with up to five
-    // escapes a line stays within the 76 characters of RFC 2045.
+    // escapes a line stays within the 76 characters of RFC 2045; pieces
+    // with more are cut further.
     static constexpr std::size_t WrapWidth = 65;
     // The longest input line taken (a 24576-byte line buffer with room for a
     // terminating zero); longer ones are not text and raise EMIMEError.

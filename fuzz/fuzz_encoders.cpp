@@ -16,10 +16,6 @@
 namespace {
 // RFC 2045: encoded lines of at most 76 characters.
 constexpr std::size_t kMaxMimeLine = 76;
-// The quoted-printable encoder wraps at 65 input characters before their
-// escapes, so a line of many escapes runs past 76 (each escape is three
-// characters, plus the soft break).
-constexpr std::size_t kMaxQuotedPrintableLine = 3 * TQuotedPrintable::WrapWidth + 1;
 
 // A stream in memory whose reads stop short, at sizes the first input byte
 // picks, as a pipe or a slow disk may.
@@ -94,7 +90,7 @@ std::string DecodeQuotedPrintable(const TStrings& lines)
 {
     std::string out;
     for (std::string_view line : lines) {
-        FuzzCheck(line.size() <= kMaxQuotedPrintableLine, "quoted-printable line too long");
+        FuzzCheck(line.size() <= kMaxMimeLine, "quoted-printable line too long");
         const bool soft = !line.empty() && line.back() == '=';
         if (soft)
             line.remove_suffix(1);

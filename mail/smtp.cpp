@@ -110,12 +110,14 @@ void TSMTP::Reset()
     FSpool.Clear();
     FHasAttachments = false;
     FTransferFailed = false;
+    FEncodingFailures.clear();
 }
 
 void TSMTP::Open()
 {
     SetStatus(msConnecting);
     Reset();
+    CheckSpoolRoom();
     TMailBase::Open();
 }
 
@@ -160,7 +162,8 @@ void TSMTP::Logout()
     SendCommand("QUIT");
     if (FShowResult) {
         if (FTransferFailed)
-            MessageDlg(TMsgKind::Warning, "Transfer not completed.");
+            MessageDlg(TMsgKind::Warning, "Transfer not completed."
+                                              + (FEncodingFailures.empty() ? "" : "\r\n" + FEncodingFailures));
         else
             MessageDlg(TMsgKind::Information, "All Done.");
     }

@@ -146,6 +146,9 @@ public:
     // whole messages byte for byte.
     void SetBoundary(const std::string& value) { FBoundary = value; }
     bool TransferFailed() const { return FTransferFailed; }
+    // "PATH: REASON" for each attachment that could not be encoded since
+    // Open, one per line (lines joined by CR LF); empty when none failed.
+    const std::string& EncodingFailures() const { return FEncodingFailures; }
 
     // ---- operations ----
     void Open() override;
@@ -153,6 +156,13 @@ public:
     void Transmit();
     void Logout();
     void Cancel() override;
+    // Also drops the temporary file of the attachments: a message that
+    // ends with the session keeps nothing on disk.
+    int Close() override;
+    // Raises EMailError when the temporary folder cannot hold the encoded
+    // form of the largest attachment, so that a run stops before it
+    // connects rather than half-way through its files.
+    void CheckSpoolRoom() const;
 
     // One encoded attachment as it is sent: the part headers, the encoded
     // lines and the closing lines. The (large) encoded lines live in the
@@ -185,6 +195,9 @@ protected:
     // Refuses an address that would inject commands (all, or the sender only).
     void CheckAddresses(bool senderOnly = false) const;
     void EncodeBody();
+    // Encodes `text` as the message text, choosing its charset and
+    // transfer encoding.
+    void SetMessageText(const TStrings& text);
     void EncodeAttachments();
     void EncodeMIMEBlock(std::size_t index, bool last);
     void EncodeUUBlock(std::size_t index, bool last);
@@ -222,6 +235,10 @@ protected:
     std::vector<std::unique_ptr<TEncodedBlock>> FEncodedAttachments;
     TSpool FSpool;
     bool FHasAttachments = false;
+    // How the text part goes, chosen by EncodeBody: the charset label and
+    // the transfer encoding; no label for a plain UU message.
+    std::string FTextCharset = "us-ascii", FTextTransfer = "7bit";
+    std::string FEncodingFailures;
     // The Canceled flag of the encoder that works for this component now.
     bool* FEncoderCanceled = nullptr;
 };

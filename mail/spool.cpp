@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -13,13 +14,21 @@ namespace {
 // Lines are gathered into writes of this size.
 constexpr std::size_t WriteBytes = 1024 * 1024;
 
-std::string TempFolder()
+} // namespace
+
+std::string TSpool::Folder()
 {
     const char* folder = std::getenv("TMPDIR");
     return folder && *folder ? folder : "/tmp";
 }
 
-} // namespace
+std::optional<std::uint64_t> TSpool::FreeBytes()
+{
+    struct statvfs info {};
+    if (::statvfs(Folder().c_str(), &info) != 0)
+        return std::nullopt;
+    return std::uint64_t(info.f_bavail) * info.f_frsize;
+}
 
 TSpool::~TSpool()
 {
@@ -29,7 +38,7 @@ TSpool::~TSpool()
 
 void TSpool::Open()
 {
-    const std::string folder = TempFolder();
+    const std::string folder = Folder();
     // An unnamed file disappears with the process, however it ends.
     FHandle = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (FHandle < 0) {
@@ -81,6 +90,14 @@ void TSpool::Clear()
         ::close(FHandle);   // start over with a fresh file next time
         FHandle = -1;
     }
+}
+
+void TSpool::Release()
+{
+    Clear();
+    if (FHandle >= 0)
+        ::close(FHandle);
+    FHandle = -1;
 }
 
 std::size_t TSpool::ReadAt(std::uint64_t offset, char* buffer, std::size_t count) const

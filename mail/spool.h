@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class TSpool {
@@ -28,6 +29,13 @@ public:
     void Flush();
     // Forgets every line (the file is kept for the next message).
     void Clear();
+    // Forgets every line and closes the file, which gives its space back.
+    void Release();
+
+    // The folder that holds the file ($TMPDIR, else /tmp) and the bytes
+    // free there for an unprivileged user; nullopt when unknown.
+    static std::string Folder();
+    static std::optional<std::uint64_t> FreeBytes();
 
     std::uint64_t Size() const { return FSize; }
     // Reads up to `count` bytes at `offset` (after Flush); raises EReadError.

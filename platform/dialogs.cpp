@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -155,6 +156,21 @@ void CenterOnScreen(QWidget& widget)
         widget.move(screen->availableGeometry().center() - widget.rect().center());
 }
 
+void WidenForTitle(QMessageBox& box)
+{
+    // Window managers draw titles in a bold face, often a little larger
+    // than the dialog's own font.
+    QFont font = box.font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 1.2);
+    const int width = BoxWidthForTitle(QFontMetrics(font).horizontalAdvance(box.windowTitle()));
+    // QMessageBox sizes itself to its text on showing; a spacer across the
+    // bottom of its grid is what it keeps.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+}
+
 namespace {
 QMessageBox::Icon KindIcon(TMsgKind kind)
 {
@@ -177,13 +193,14 @@ std::size_t ShowQuestion(const TQuestion& question)
         box.setEscapeButton(buttons[question.Cancel]);
         box.setDefaultButton(buttons[question.Cancel]);
     }
+    WidenForTitle(box);
     box.adjustSize();
     CenterOnScreen(box);
     box.exec();
     const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
     return chosen == buttons.end() ? question.Cancel : std::size_t(chosen - buttons.begin());
 }
-}
+} // namespace
 
 void InstallWidgetMessageBoxes()
 {
@@ -192,6 +209,7 @@ void InstallWidgetMessageBoxes()
         const QMessageBox::Icon icon = KindIcon(box.Kind);
         QMessageBox message(icon, QString::fromStdString(box.Title),
                             QString::fromStdString(box.Text), QMessageBox::Ok);
+        WidenForTitle(message);
         message.adjustSize();
         CenterOnScreen(message);
         message.exec();

@@ -13,6 +13,7 @@
 #include <optional>
 
 class QDialog;
+class QMessageBox;
 class QWidget;
 
 // ---- modal dialogs -------------------------------------------------------
@@ -68,3 +69,6 @@ void CenterOnScreen(QWidget& widget);
 // Installs the QMessageBox handler of the message-box seam (msgbox.h):
 // the kind's icon, one OK button, centred on the screen.
 void InstallWidgetMessageBoxes();
+// Makes `box` wide enough for its title: a box sized to a short text
+// ("All Done.") would clip "Information" to "I...".
+void WidenForTitle(QMessageBox& box);

@@ -52,5 +52,11 @@ void MessageDlg(TMsgKind kind, const std::string& text);
 // the application title, the failure's message followed by a full stop.
 void ShowStandardError(const std::string& message);
 
+// The least width of a box so that its title bar shows the whole title:
+// `titleWidth` is the title's width in pixels in the title bar's font; the
+// bar also holds the window menu, the close button and the frame's margins.
+inline constexpr int kTitleBarExtra = 120;
+inline int BoxWidthForTitle(int titleWidth) { return titleWidth + kTitleBarExtra; }
+
 void SetApplicationTitle(const std::string& title);
 const std::string& ApplicationTitle();

@@ -483,7 +483,12 @@ TIniFile::TSection& TIniFile::SectionForWrite(std::string_view section)
             s->Lines.push_back(TLine{});
         break;
     }
-    FSections.push_back(TSection{std::string(section), "[" + std::string(section) + "]", {}});
+    // Appended piece by piece: "[" + std::string(...) inserts at the front
+    // of a temporary, which GCC 12 misreads as an overlapping copy.
+    std::string header;
+    header.reserve(section.size() + 2);
+    header.append(1, '[').append(section).append(1, ']');
+    FSections.push_back(TSection{std::string(section), std::move(header), {}});
     return FSections.back();
 }
 

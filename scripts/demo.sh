@@ -6,7 +6,9 @@
 # On a fresh Debian 12 machine (as root) it first installs what is missing.
 # The capture server listens on 127.0.0.1 only (a free port) and stores
 # every message it receives as one file in mailbox/ of this working tree.
-# The program gets a settings file beside it (build/app/tessaly.ini) that
+# The demo builds in build-demo/ (Release), apart from the tests' build/,
+# so that neither rebuilds the other.
+# The program gets a settings file beside it (build-demo/app/tessaly.ini) that
 # names that server, a sender and a few sample addresses. Select addresses,
 # drop a file on the window and look in mailbox/. Closing the window stops
 # the capture server.
@@ -17,11 +19,18 @@ root=$(pwd)
 # libqt6svg6 brings the plugin that draws the window icon.
 bash scripts/deps.sh libqt6svg6
 
-echo "== Building (build/, Release)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_BUILD_BENCH=OFF >/dev/null
-cmake --build build -j "$(nproc)" --target tessaly
-program="$root/build/app/tessaly"
-settings="$root/build/app/tessaly.ini"
+echo "== Building (build-demo/, Release)"
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_BUILD_TESTS=OFF -DTESSALY_BUILD_BENCH=OFF >/dev/null
+cmake --build build-demo -j "$(nproc)" --target tessaly
+program="$root/build-demo/app/tessaly"
+settings="$root/build-demo/app/tessaly.ini"
+# A session without a runtime folder (a root shell, ssh) gets a private one,
+# as the desktop would give it.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  XDG_RUNTIME_DIR=$(mktemp -d)
+  chmod 700 "$XDG_RUNTIME_DIR"
+  export XDG_RUNTIME_DIR
+fi
 
 # ---- the capture server ----------------------------------------------------
 mailbox="$root/mailbox"
@@ -119,7 +128,7 @@ if not done:
 with open(path, "w", newline="") as f:
     f.write("\r\n".join(out) + "\r\n")
 PY
-echo "== Settings: build/app/tessaly.ini"
+echo "== Settings: build-demo/app/tessaly.ini"
 
 # ---- the program ----------------------------------------------------------------
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
@@ -130,12 +139,15 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
    alice@example.org as if the file had been dropped on its launcher.
 EOF
   # A copy of the program with settings that ask nothing (a window-less
-  # run cannot answer a prompt or a result box).
-  cp "$program" "$state/tessaly"
+  # run cannot answer a prompt or a result box), beside its data files as
+  # an installed program has them (bin/ and share/tessaly/).
+  mkdir -p "$state/bin" "$state/share"
+  cp "$program" "$state/bin/tessaly"
+  cp -r "$root/build-demo/share/tessaly" "$state/share/"
   printf 'This is a message from the Tessaly demo.\r\n' >"$state/text.txt"
   printf '[Setup]\r\nServer=127.0.0.1:%s\r\nEMail Address=you@example.com\r\nName=Tessaly Demo\r\nMsgText=1\r\nMsgTextFile=%s\r\nMsgSubject=1\r\nShowSuccess=0\r\n' \
-    "$port" "$state/text.txt" >"$state/tessaly.ini"
-  QT_QPA_PLATFORM=offscreen "$state/tessaly" "$root/README.md" alice@example.org
+    "$port" "$state/text.txt" >"$state/bin/tessaly.ini"
+  QT_QPA_PLATFORM=offscreen "$state/bin/tessaly" "$root/README.md" alice@example.org
   echo "== The message is in mailbox/:"
   ls -1t "$mailbox" | head -1 | sed 's/^/   /'
   exit 0

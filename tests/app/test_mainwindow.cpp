@@ -1,18 +1,71 @@
-// The main window: layout and menu, drops, the close query, compact mode,
-// Esc, font and colour, settings at start-up and close, and the address
-// list with every command that adds, edits or removes entries.
+// What only the main window can show: layout and menu keys, drops, the
+// panels during a run and the close refused then, Esc, its dialogs as the
+// run's prompts, compact mode, the list's look and commands, start-up and
+// close; and the real program delivering through a real server.
+#include "aiosmtpd_server.h"
+#include "fake_smtp_server.h"
+#include "mesgdlg.h"
+#include "setpdlg.h"
 #include "support_app.h"
+#include "unit1.h"
 
 #include <QAction>
 #include <QDropEvent>
+#include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QUrl>
 
 namespace {
 
-class MainWindowTest : public AppWindowTest {
+class WindowTest : public ::testing::Test {
 protected:
+    void SetUp() override { Open(); }
+    void Open(const QStringList& arguments = {})
+    {
+        window = std::make_unique<TfrmMailTo>(arguments, dir.Path("tessaly.ini"));
+        TSMTP& m = window->Mailer;
+        m.SetFrom("me@x.org"), m.SetShowResult(false), m.SetTimeOut(5);
+        window->Run.MsgText = window->Run.MsgSubject = 1;
+        window->Run.MsgTextFile = dir.Write("text.txt", "Hello\r\n");
+        m.OnStatusChange = [this, shown = m.OnStatusChange](QObject* sender) {
+            shown(sender);
+            Captions.push_back(window->pnlStatus->Caption().toStdString());
+            if (OnStatus)
+                OnStatus(window->Mailer.Status());
+        };
+    }
+    // A scripted server for one message to one recipient, or for `script`.
+    TFakeSMTPServer& Serve(TLines script = {"S: 220 ready", "C: HELO", "S: 250 ok", "C: MAIL", "S: 250 ok", "C: RCPT",
+                                            "S: 250 ok", "C: DATA", "S: 354 go", "D:", "S: 250 queued", "C: QUIT", "S: 221 bye"})
+    {
+        server = std::make_unique<TFakeSMTPServer>(std::move(script));
+        window->Mailer.SetServer(server->Address());
+        return *server;
+    }
+    std::size_t Count(const std::string& prefix) const
+    {
+        return std::size_t(std::count_if(server->Received().begin(), server->Received().end(),
+                                         [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }));
+    }
+    void Select(const QStringList& entries, const QStringList& selected)
+    {
+        for (const QString& entry : entries)
+            window->AddEntry(entry);
+        window->lstAddresses->clearSelection();
+        for (const QString& text : selected)
+            window->lstAddresses->findItems(text, Qt::MatchExactly).value(0)->setSelected(true);
+    }
+    void ShowActive()
+    {
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        QCoreApplication::processEvents();
+    }
     // Drops `paths` on the window; returns whether the drag was welcome.
     bool Drop(const QStringList& paths)
     {
@@ -21,361 +74,291 @@ protected:
         for (const QString& path : paths)
             urls << QUrl::fromLocalFile(path);
         data.setUrls(urls);
-        const QPointF at(window->width() / 2.0, window->height() - 10.0);
-        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        const QPoint at(window->width() / 2, window->height() - 10);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(window.get(), &enter);
         QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(window.get(), &drop);
-        // The run starts once the drop has been answered.
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();   // the run starts once the drop is answered
         return enter.isAccepted();
     }
-    // A double-click on a row as the mouse delivers it (QTest's leaves out
-    // the first release): press, release, double-click, release.
-    void DoubleClick(int row)
+    bool Restored() const
     {
-        QWidget* viewport = window->lstAddresses->viewport();
-        const QPointF at = window->lstAddresses->visualItemRect(window->lstAddresses->item(row)).center();
-        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                                  QEvent::MouseButtonRelease}) {
-            const Qt::MouseButtons down = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-            QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::LeftButton, down, Qt::NoModifier);
-            QCoreApplication::sendEvent(viewport, &event);
-        }
+        return !window->TransferActive() && window->pnlSending->isHidden() && window->lstAddresses->isEnabled();
     }
-    bool NoneSelected() const { return window->lstAddresses->selectedItems().isEmpty(); }
-    QFont ListFont() const { return window->lstAddresses->font(); }
-    QColor ListColor(QPalette::ColorRole role) const { return window->lstAddresses->palette().color(role); }
+
+    TSeams seams;
+    TScratch dir;
+    std::unique_ptr<TFakeSMTPServer> server;
+    std::unique_ptr<TfrmMailTo> window;
+    TLines Captions;
+    std::function<void(TMailStatus)> OnStatus;
 };
 
-// ---- layout -------------------------------------------------------------------
-
-TEST_F(MainWindowTest, TheListFirstInTabOrderThenThePanelAndTheMenuWithItsKeys)
+TEST_F(WindowTest, TheListFirstInTabOrderThenThePanelAndTheMenuWithItsKeys)
 {
-    EXPECT_EQ(window->lstAddresses->selectionMode(), QAbstractItemView::ExtendedSelection);
-    EXPECT_TRUE(window->pnlSending->isHidden());
-    ShowActive(*window);
+    ShowActive();
     EXPECT_EQ(QApplication::focusWidget(), window->lstAddresses);
-    const std::vector<QWidget*> order{window->lstAddresses, window->Button1,   window->txtAddress,
-                                      window->Button3,      window->btnHidePanel, window->btnSetup,
-                                      window->Button5,      window->btnRemSelected, window->btnColor,
-                                      window->btnFont};
+    const std::vector<QWidget*> order{window->lstAddresses, window->Button1, window->txtAddress, window->Button3,
+                                      window->btnHidePanel, window->btnSetup, window->Button5, window->btnRemSelected,
+                                      window->btnColor, window->btnFont};
     EXPECT_EQ(FocusChain(order), order);
-
-    std::vector<std::pair<QString, QString>> items;
+    QStringList items;
     for (const QAction* action : window->popAddresses->actions())
-        items.emplace_back(action->isSeparator() ? "-" : action->text(), action->shortcut().toString());
-    EXPECT_EQ(items, (std::vector<std::pair<QString, QString>>{
-                         {"&Add Address/List...", "Ins"}, {"&Edit Selected...", ""}, {"&Remove Selected", "Del"},
-                         {"-", ""}, {"&Mail To Selected (no files)...", "Ctrl+M"}, {"-", ""}, {"&Hide Panel", ""},
-                         {"&Show Panel", ""}, {"&Setup...", "Ctrl+S"}, {"-", ""}, {"E&xit", "Ctrl+X"}}));
+        items << (action->isSeparator() ? "-" : action->text() + " " + action->shortcut().toString());
+    EXPECT_EQ(items, (QStringList{"&Add Address/List... Ins", "&Edit Selected... ", "&Remove Selected Del", "-",
+                                  "&Mail To Selected (no files)... Ctrl+M", "-", "&Hide Panel ", "&Show Panel ",
+                                  "&Setup... Ctrl+S", "-", "E&xit Ctrl+X"}));
 }
 
-// ---- drops -----------------------------------------------------------------------
-
-TEST_F(MainWindowTest, DropOfThreeFilesAndAFolderMailsTheThreeFilesInNormalAndCompactMode)
+TEST_F(WindowTest, DropMailsTheFilesAndDuringTheRunDropsAndCloseAreRefused)
 {
-    ASSERT_TRUE(QDir(scratch.QPath("")).mkdir("f"));
-    const QStringList dropped{scratch.QWrite("one.txt", "1"), scratch.QPath("f"), scratch.QWrite("two.dat", "2"),
-                              scratch.QWrite("three.txt", "3")};
+    const QStringList dropped{dir.QWrite("one.txt", "1"), dir.QPath(""), dir.QWrite("two.dat", "2")};
     for (const bool compact : {false, true}) {
         SCOPED_TRACE(compact ? "compact" : "normal");
         Open();
         if (compact)
             window->popHidepanel->trigger();
-        TFakeSMTPServer& server = Serve(SessionScript(1, 1));
-        Select({"a@example.com"}, {"a@example.com"});
+        Serve();
+        Select({"a@x.org"}, {"a@x.org"});
+        ShowActive();
+        seams.Boxes.clear();
+        std::vector<bool> during;
+        OnStatus = [&](TMailStatus status) {
+            if (status == msLoggingIn)
+                during = {window->pnlControl->isHidden(), !window->lstAddresses->isEnabled(),
+                          !window->pnlSending->isHidden(), !Drop({dropped[0]}), !window->close()};
+        };
 
         EXPECT_TRUE(Drop(dropped));
 
-        ASSERT_EQ(Sent.size(), 1u);
-        EXPECT_EQ(Sent[0].Attachments, (TLines{dropped[0].toStdString(), dropped[2].toStdString(),
-                                               dropped[3].toStdString()}));
-        EXPECT_EQ(Count(server, "Subject:  Files: one.txt, two.dat, three.txt") + Count(server, "QUIT"), 2u);
-        EXPECT_FALSE(window->TransferActive());
-        // The run hides the panel and puts it back as it was.
+        EXPECT_EQ(during, std::vector<bool>(5, true));
+        EXPECT_EQ(seams.Boxes, TLines{"Error: Transfer in Progress.  Click Cancel button first."});
+        EXPECT_EQ(Count("RCPT TO:<a@x.org>") + Count("Subject:  Files: one.txt, two.dat") + Count("QUIT"), 3u);
+        EXPECT_TRUE(Restored());
         EXPECT_EQ(window->pnlControl->isHidden(), compact);
     }
 }
 
-TEST_F(MainWindowTest, DuringARunDropsAndCloseAreRefusedAndTheSendingGoesOn)
+TEST_F(WindowTest, EscCancelsOnlyWhileSendingAndTheStatusLineShowsEachPhase)
 {
-    TFakeSMTPServer& server = Serve(SessionScript(1, 1));
-    Select({"a@example.com"}, {"a@example.com"});
-    ShowActive(*window);
-    const std::string first = scratch.Write("one.txt", "1");
-    std::vector<bool> refused;
-    TLines attached;
+    EXPECT_EQ(window->pnlStatus->Caption(), QString(13, ' ') + "Starting...");
+    Serve({"S: 220 ready", "C: HELO"});   // the HELO reply never comes
+    Select({"a@x.org"}, {"a@x.org"});
+    window->Mailer.Attachments().Add(dir.Write("plan.txt", "plan"));
+    window->Mailer.SetShowResult(true);
+    ShowActive();
+    QTest::keyClick(window->lstAddresses, Qt::Key_Escape);
     OnStatus = [&](TMailStatus status) {
-        if (status == msLoggingIn) {
-            refused.push_back(!Drop({scratch.QWrite("two.txt", "2")}));
-            attached = window->Mailer.Attachments().ToVector();
-        }
-        if (status == msSendingBody) {
-            refused.push_back(!window->close());
-            window->Exit1->trigger();
-            refused.push_back(window->isVisible());
-        }
+        if (status == msLoggingIn)
+            QTest::keyClick(window.get(), Qt::Key_Escape);
     };
 
-    Drop({QString::fromStdString(first)});
+    window->SendMail();
 
-    EXPECT_EQ(refused, (std::vector<bool>{true, true, true}));
-    EXPECT_EQ(attached, TLines{first});
-    EXPECT_EQ(seams.BoxTexts(), TLines(2, "Transfer in Progress.  Click Cancel button first."));
-    EXPECT_EQ(seams.Boxes[0].Kind, TMsgKind::Error);
-    EXPECT_EQ(server.Connections(), 1);
-    EXPECT_EQ(Count(server, "DATA") + Count(server, "QUIT"), 2u);
-    EXPECT_TRUE(window->close());
+    EXPECT_EQ(seams.Boxes, TLines{"Error: Send aborted:\r\nOperation has been canceled"});
+    const std::string blanks(14, ' ');
+    EXPECT_EQ(Captions, (TLines{blanks + "Connecting to Server...", blanks + "Logging in...", blanks + "Canceled."}));
+    const int changes = window->pnlStatus->CaptionChanges();
+    window->MailerStatusChange(&window->Mailer);   // the same status: the caption stays
+    EXPECT_EQ(window->pnlStatus->CaptionChanges(), changes);
+    EXPECT_EQ(window->prcMeter->value(), 0);
+    EXPECT_TRUE(Restored());
 }
 
-TEST_F(MainWindowTest, StartUpLoadsBoundsLookAndASortedListAndCloseSavesThem)
+TEST_F(WindowTest, TheRunsPromptsAreTheWindowsDialogs)
 {
-    // The defaults of a first start are those the settings tests check.
-    scratch.Write("tessaly.ini", "[Setup]\r\nHeight=300\r\nWidth=500\r\nTop=40\r\nLeft=60\r\nFontColor=0xFF\r\n"
-                                 "FontName=DejaVu Sans\r\nFontSize=12\r\nBackColor=65280\r\n[Addresses]\r\n"
-                                 "a0=Zed@example.com\r\na1=b@example.com\r\na2=Ann@example.com\r\na3=b@example.com\r\n");
-    Open();
-    EXPECT_EQ(QRect(window->pos(), window->size()), QRect(60, 40, 500, 300));
-    // Sorted without regard to case; duplicates stay.
-    const QStringList sorted{"Ann@example.com", "b@example.com", "b@example.com", "Zed@example.com"};
-    EXPECT_EQ(window->Entries(), sorted);
-    EXPECT_EQ(ListFont().family() + QString::number(ListFont().pointSize()), "DejaVu Sans12");
-    EXPECT_EQ(ListColor(QPalette::Text), QColor(255, 0, 0));
-    EXPECT_EQ(ListColor(QPalette::Base), QColor(0, 255, 0));
-    EXPECT_TRUE(window->close());
-    EXPECT_TRUE(scratch.Holds("tessaly.ini", "FontColor=255"));
-    Open();
-    EXPECT_EQ(window->Entries(), sorted);
+    // No server: the information box and Setup; nothing is sent.
+    seams.Dialogs = {seams.Drive<TSetupDlg>([](TSetupDlg&) {}, QDialog::Rejected)};
+    window->MailtoSelected1Click();
+    EXPECT_EQ(seams.Boxes, TLines{"Information: Please setup default message options \r\nand then try again."});
+
+    // Nothing selected, no files: the recipient prompt ("&Add To List" puts
+    // the answer in the list), then the message dialog with the Latin-1 text.
+    Serve();
+    Select({"z@x.org"}, {});
+    window->Run.MsgTextFile = dir.Write("latin1.txt", "Gr\xFC\xDF Gott\r\n");
+    QString prompt;
+    QStringList text;
+    seams.Dialogs = {seams.Address("m@x.org", QDialog::Accepted,
+                                   [&](TAddressDlg& d) {
+                                       prompt = d.lblPrompt->text();
+                                       d.txtEmail->setText("m@x.org");
+                                       d.btnAddtolist->click();
+                                   }),
+                     seams.Drive<TMsgDlg>([&](TMsgDlg& d) { text = d.Lines(), d.txtSubject->setText("Hi"); }, QDialog::Accepted)};
+    // Behind the result box the session reads as over, not "Logging out... 0%".
+    window->Mailer.SetShowResult(true);
+    QString atBox;
+    const TMessageBoxHandler recorder = SetMessageBoxHandler({});
+    SetMessageBoxHandler([&](const TMessageBox& box) {
+        atBox = window->pnlStatus->Caption() + QString::number(window->prcMeter->value());
+        recorder(box);
+    });
+
+    window->MailtoSelected1Click();
+    SetMessageBoxHandler(recorder);
+
+    EXPECT_EQ(seams.Shown, (TLines{"TSetupDlg", "TAddressDlg", "TMsgDlg"}));
+    EXPECT_EQ(prompt, "Enter recipient or list to mail to:");
+    EXPECT_EQ(text, QStringList{QString::fromUtf8("Gr\u00FC\u00DF Gott")});
+    EXPECT_EQ(window->Entries(), (QStringList{"m@x.org", "z@x.org"}));
+    EXPECT_EQ(Count("RCPT TO:<m@x.org>") + Count("Subject:  Hi"), 2u);
+    EXPECT_EQ(seams.Boxes.back(), "Information: All Done.");
+    EXPECT_EQ(atBox, QString(14, ' ') + "100");
+    EXPECT_TRUE(Restored());
 }
 
-// ---- compact mode ----------------------------------------------------------------------
-
-TEST_F(MainWindowTest, CompactModeSurvivesARestart)
+TEST_F(WindowTest, CommandLineRunStartsAtTheFirstActivationOnlyAndClosesWithItsStatus)
 {
-    ShowActive(*window);
+    Open({"boss@x.org", dir.QWrite("report.txt", "r")});
+    window->Mailer.SetServer("127.0.0.1:1");
+    seams.Dialogs = {seams.Drive<TMsgDlg>([](TMsgDlg&) {}, QDialog::Rejected), seams.Drive<TMsgDlg>([](TMsgDlg&) {}, QDialog::Rejected)};
+    QSignalSpy closed(window.get(), &TfrmMailTo::Closed);
+    // The run's steps under the window's names.
+    TStrings copies{"old"}, text;
+    EXPECT_EQ(window->GetRecipients(copies), "boss@x.org");
+    EXPECT_EQ(window->GetSubject(), "Files: report.txt");
+    window->LoadMsgText(text);
+    EXPECT_EQ(text.ToVector(), TLines{"Hello"});
+    EXPECT_FALSE(window->PromptMessage());
+    window->Run.MsgText = 0;   // so that the run prompts
+
+    window->FormActivate();
+    window->FormActivate();
+
+    EXPECT_EQ(seams.Shown, TLines(2, "TMsgDlg"));
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(window->ExitCode(), 1) << "nothing was sent";
+}
+
+TEST_F(WindowTest, CompactModeSurvivesARestart)
+{
+    ShowActive();
     const int outer = window->frameGeometry().height();
-
     window->btnHidePanel->click();
-
-    EXPECT_TRUE(window->pnlControl->isHidden());
-    EXPECT_TRUE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(window->pnlControl->isHidden() && window->isVisible() && window->acceptDrops());
     EXPECT_EQ(window->windowType(), Qt::Tool);
-    EXPECT_TRUE(window->isVisible() && window->acceptDrops());
     EXPECT_EQ(window->height(), outer);
     ASSERT_TRUE(window->close());
-    EXPECT_TRUE(scratch.Holds("tessaly.ini", "ShowPanel=0"));
 
     Open();
-    EXPECT_TRUE(window->CompactMode() && window->pnlControl->isHidden());
-    EXPECT_TRUE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(window->CompactMode() && window->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_EQ(window->height(), outer);
-
     window->ShowPanel1->trigger();
     EXPECT_FALSE(window->CompactMode() || window->pnlControl->isHidden());
     EXPECT_EQ(window->windowType(), Qt::Window);
 }
 
-// ---- Esc ----------------------------------------------------------------------------------
-
-TEST_F(MainWindowTest, EscCancelsOnlyWhileSending)
+TEST_F(WindowTest, StartUpLoadsBoundsLookAndASortedListAndCloseSavesThem)
 {
-    Serve({"S: 220 ready", "C: HELO"});   // the HELO reply never comes
-    Select({"a@example.com"}, {"a@example.com"});
-    window->Mailer.SetShowResult(true);
-    ShowActive(*window);
-
-    QTest::keyClick(window->lstAddresses, Qt::Key_Escape);
-    EXPECT_EQ(window->Mailer.Status(), msIdle);
-
-    OnStatus = [&](TMailStatus status) {
-        if (status == msLoggingIn)
-            QTest::keyClick(window.get(), Qt::Key_Escape);
-    };
-    window->SendMail();
-
-    EXPECT_EQ(seams.BoxTexts(), TLines{"Send aborted:\r\nOperation has been canceled"});
-    ExpectRestored();
+    dir.Write("tessaly.ini", "[Setup]\r\nHeight=300\r\nWidth=500\r\nTop=40\r\nLeft=60\r\nFontColor=0xFF\r\nFontName=DejaVu Sans\r\n"
+                             "FontSize=12\r\nBackColor=65280\r\n[Addresses]\r\na=Zed@x.org\r\nb=b@x.org\r\nc=Ann@x.org\r\nd=b@x.org\r\n");
+    Open();
+    EXPECT_EQ(QRect(window->pos(), window->size()), QRect(60, 40, 500, 300));
+    EXPECT_EQ(window->Entries(), (QStringList{"Ann@x.org", "b@x.org", "b@x.org", "Zed@x.org"}));
+    EXPECT_EQ(window->lstAddresses->font().family() + QString::number(window->lstAddresses->font().pointSize()), "DejaVu Sans12");
+    EXPECT_EQ(window->lstAddresses->palette().color(QPalette::Text), QColor(255, 0, 0));
+    EXPECT_TRUE(window->close());
+    EXPECT_TRUE(dir.Holds("tessaly.ini", "FontColor=255"));
 }
 
-// ---- font and colour ----------------------------------------------------------------------
-
-TEST_F(MainWindowTest, ColourAndFontCancelLeaveTheListAndConfirmedOnesAreKept)
+TEST_F(WindowTest, ColourAndFontCancelLeaveTheListAndConfirmedOnesAreTaken)
 {
-    const QColor before = ListColor(QPalette::Base);
+    const QColor before = window->lstAddresses->palette().color(QPalette::Base);
     QFont chosen("DejaVu Serif", 14);
-    chosen.setBold(true);
     seams.Colors = {std::nullopt, QColor(0x12, 0x34, 0x56)};
     seams.Fonts = {std::nullopt, chosen};
-
-    window->btnColor->click();
-    window->btnFont->click();
-    EXPECT_EQ(window->BackColor(), std::int32_t(0x80000005u));
-    EXPECT_EQ(ListColor(QPalette::Base), before);
-    EXPECT_EQ(ListFont().family(), "MS Sans Serif");
-
-    window->btnColor->click();
-    window->btnFont->click();
-    EXPECT_EQ(ListColor(QPalette::Base), QColor(0x12, 0x34, 0x56));
-    EXPECT_EQ(ListFont(), chosen);
-    EXPECT_NE(window->Button1->font().family(), "DejaVu Serif") << "only the list's font changes";
-    ASSERT_TRUE(window->close());
-    EXPECT_TRUE(scratch.Holds("tessaly.ini", "BackColor=5649426"));
+    window->btnColor->click(), window->btnFont->click();
+    EXPECT_EQ(window->lstAddresses->palette().color(QPalette::Base), before);
+    window->btnColor->click(), window->btnFont->click();
+    EXPECT_EQ(window->BackColor(), 0x563412);
+    EXPECT_EQ(window->lstAddresses->font(), chosen);
 }
 
-TEST_F(MainWindowTest, DefaultBlackOnTheSystemColourFollowsADarkTheme)
+TEST_F(WindowTest, ListCommandsAddEditAndRemoveEntriesByKeyButtonAndMenu)
 {
-    const QPalette original = QApplication::palette();
-    QPalette dark = original;
-    dark.setColor(QPalette::Base, QColor(30, 30, 30));
-    dark.setColor(QPalette::Text, QColor(230, 230, 230));
-    QApplication::setPalette(dark);
-    window->SetListColors(0, std::int32_t(0x80000005u));
-    const QPalette themed = window->lstAddresses->palette();
-    window->SetListColors(0, 0xFFFFFF);
-    QApplication::setPalette(original);
-
-    EXPECT_EQ(themed.color(QPalette::Base), QColor(30, 30, 30));
-    EXPECT_EQ(themed.color(QPalette::Text), QColor(230, 230, 230));
-    EXPECT_EQ(ListColor(QPalette::Base), QColor(255, 255, 255));
-    EXPECT_EQ(ListColor(QPalette::Text), QColor(0, 0, 0));
-}
-
-// ---- the address list -------------------------------------------------------------------
-
-TEST_F(MainWindowTest, TypedTextWithoutAtShowsTheErrorAndEnterAddsAnAddressTwice)
-{
-    Select({"c@example.com", "z@example.com"}, {"z@example.com"});
-    window->AddEntry("a@example.com");   // keeps the other selections
-    EXPECT_EQ(window->lstAddresses->selectedItems().value(0)->text(), "z@example.com");
-    EXPECT_EQ(window->lstAddresses->selectedItems().size(), 1);
+    Select({"c@x.org", "e@x.org", "f@x.org"}, {"c@x.org", "e@x.org"});
+    ShowActive();
     window->txtAddress->setText("nobody");
-    window->Button1->click();
-    EXPECT_EQ(seams.BoxTexts(), TLines{"Email address must have \"@\" part."});
-    EXPECT_EQ(seams.Boxes.at(0).Kind, TMsgKind::Error);
-    EXPECT_EQ(window->txtAddress->text(), "nobody");
-
-    ShowActive(*window);
+    window->Button1->click();   // no "@": refused
     window->txtAddress->setFocus();
-    window->txtAddress->setText("m@example.com");
-    QTest::keyClick(window->txtAddress, Qt::Key_Return);
-    QTest::keyClick(window->txtAddress, Qt::Key_Return);
-    EXPECT_EQ(window->Entries(),
-              (QStringList{"a@example.com", "c@example.com", "m@example.com", "m@example.com", "z@example.com"}));
-    EXPECT_EQ(window->txtAddress->text(), "m@example.com");
-    EXPECT_TRUE(NoneSelected()) << "the list is sorted anew";
-}
-
-TEST_F(MainWindowTest, DelButtonAndMenuRemoveEverySelectedEntryAndEditTakesTheTopmost)
-{
-    Select({"a@x.org", "b@x.org", "c@x.org", "d@x.org", "e@x.org", "f@x.org"}, {"a@x.org", "c@x.org", "d@x.org"});
-    ShowActive(*window);
+    window->txtAddress->setText("a@x.org");
+    QTest::keyClick(window->txtAddress, Qt::Key_Return);   // "&Add:" is the default button
+    EXPECT_EQ(seams.Boxes, TLines{"Error: Email address must have \"@\" part."});
+    Select({}, {"c@x.org", "f@x.org"});
     window->lstAddresses->setFocus();
     QTest::keyClick(window->lstAddresses, Qt::Key_Delete);
-    EXPECT_EQ(window->Entries(), (QStringList{"b@x.org", "e@x.org", "f@x.org"}));
-    window->Editselected1->trigger();   // nothing selected: nothing happens
-    window->Removeselected1->trigger();
-    EXPECT_TRUE(seams.DialogClasses.empty());
-
-    // Edit: Cancel keeps the entry; an emptied one sorts to the top.
-    QString shown;
-    seams.Dialogs = {seams.Address("z@x.org", QDialog::Rejected, [&](TAddressDlg& d) { shown = d.txtEmail->text(); }),
-                     seams.Address("", QDialog::Accepted)};
-    SelectEntries(*window, {"f@x.org", "e@x.org"});
-    window->Editselected1->trigger();
-    EXPECT_EQ(shown, "e@x.org");
-    EXPECT_EQ(window->Entries(), (QStringList{"b@x.org", "e@x.org", "f@x.org"}));
-    window->Editselected1->trigger();
-    EXPECT_EQ(window->Entries(), (QStringList{"", "b@x.org", "f@x.org"}));
-
-    SelectEntries(*window, {""});
-    window->btnRemSelected->click();
-    SelectEntries(*window, {"b@x.org"});
-    window->Removeselected1->trigger();
-    EXPECT_EQ(window->Entries(), QStringList{"f@x.org"});
-    EXPECT_TRUE(seams.Boxes.empty());
-}
-
-TEST_F(MainWindowTest, InsAndAddEmailListAddAnyTextOrTheChosenFile)
-{
-    Select({"a@x.org"}, {});
-    ShowActive(*window);
-    window->lstAddresses->setFocus();
-    bool addHidden = false;
-    QString shown = "unset";
-    seams.Dialogs = {seams.Address("/lists/team", QDialog::Accepted,
-                                   [&](TAddressDlg& d) {
-                                       addHidden = d.btnAddtolist->isHidden();
-                                       shown = d.txtEmail->text();
-                                   }),
-                     seams.Address("never added", QDialog::Rejected)};
-    const QString list = scratch.QWrite("team.txt", "a@x.org\n");
+    const QString list = dir.QWrite("team", "a@x.org\n");
+    seams.Dialogs = {seams.Address("x", QDialog::Rejected), seams.Address("d@x.org", QDialog::Accepted),
+                     seams.Address("x", QDialog::Rejected), seams.Address("b@x.org", QDialog::Accepted)};
     seams.Files = {list, std::nullopt};
-
-    QTest::keyClick(window->lstAddresses, Qt::Key_Insert);
-    window->popAddAddress->trigger();
-    window->Button3->click();
-    window->Button3->click();   // offers the last choice again; cancelled
-
-    EXPECT_EQ(seams.Prompts, std::vector<QString>(2, "Enter address/list file to add:"));
-    EXPECT_TRUE(addHidden);
-    EXPECT_EQ(shown, "");
-    EXPECT_EQ(window->Entries(), (QStringList{"/lists/team", list, "a@x.org"}));
-    // The chooser is the address dialog's Browse one.
-    ASSERT_EQ(seams.Choosers.size(), 2u);
-    EXPECT_EQ(seams.Choosers[0].Title, "Select text list of email addresses...");
-    EXPECT_EQ(seams.Choosers[1].FileName, list);
+    window->Editselected1->trigger();   // nothing selected: nothing happens
+    Select({}, {"e@x.org"});
+    window->Editselected1->trigger(), window->Editselected1->trigger();                          // e -> d
+    QTest::keyClick(window->lstAddresses, Qt::Key_Insert), window->popAddAddress->trigger();   // adds b
+    window->Button3->click();                                // adds the list file
+    window->Button3->click();                                // offers it again; cancelled
+    EXPECT_EQ(seams.Choosers.at(1).FileName, list);
+    EXPECT_EQ(window->Entries(), (QStringList{list, "a@x.org", "b@x.org", "d@x.org"}));
+    Select({}, {list});
+    window->lstAddressesDblClick();   // a list file opens in the editor
+    EXPECT_EQ(seams.Edited, std::vector<QString>{list});
+    Select({}, {"a@x.org", "b@x.org"});
+    window->btnRemSelected->click();
+    Select({}, {"d@x.org"});
+    window->Removeselected1->trigger();
+    EXPECT_EQ(window->Entries(), QStringList{list});
 }
 
-TEST_F(MainWindowTest, MenuKeysActWhileTheListHasTheFocusOnlyAndHelpAndSetupOpen)
+TEST_F(WindowTest, MenuKeysActWhileTheListHasTheFocusOnlyAndHelpAndSetupOpen)
 {
     Select({"a@x.org"}, {});
-    window->Mailer.SetServer("127.0.0.1:" + std::to_string(ClosedPort()));
-    ShowActive(*window);
-    // Ctrl+M asks for a recipient; Ctrl+S, the Setup button and menu item
-    // open Setup.
-    seams.Dialogs = std::deque<TSeams::TDialogStep>(4, TSeams::Any(QDialog::Rejected));
-
+    ShowActive();
+    seams.Dialogs = std::deque<TSeams::TStep>(4, [](QDialog&) { return int(QDialog::Rejected); });
+    window->Mailer.SetServer("127.0.0.1:1");
     window->txtAddress->setFocus();
     QTest::keyClick(window->txtAddress, Qt::Key_M, Qt::ControlModifier);
-    EXPECT_TRUE(seams.DialogClasses.empty());
-
+    EXPECT_TRUE(seams.Shown.empty());
     window->lstAddresses->setFocus();
     QTest::keyClick(window->lstAddresses, Qt::Key_M, Qt::ControlModifier);
     // The run gives the focus back to the list, so its keys go on working.
     QTest::keyClick(window->lstAddresses, Qt::Key_S, Qt::ControlModifier);
     window->btnSetup->click();
     window->Setup1->trigger();
-    EXPECT_EQ(seams.DialogClasses, (TLines{"TAddressDlg", "TSetupDlg", "TSetupDlg", "TSetupDlg"}));
     window->Button5->click();   // Help
-    ASSERT_EQ(seams.Edited.size(), 1u);
-    EXPECT_TRUE(seams.Edited[0].endsWith("/readme.txt")) << seams.Edited[0].toStdString();
-
+    EXPECT_EQ(seams.Shown, (TLines{"TAddressDlg", "TSetupDlg", "TSetupDlg", "TSetupDlg"}));
+    EXPECT_EQ(seams.Edited.size(), 1u);
     QTest::keyClick(window->lstAddresses, Qt::Key_X, Qt::ControlModifier);
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(MainWindowTest, DoubleClickOpensAListFileInTheEditorAndAnythingElseInTheEditDialog)
+// A file, a missing file (left out, with a warning) and an address on the
+// command line of the real program, delivered through a real server.
+TEST(Program, CommandLineRunDeliversThroughARealServerAndExitsByItself)
 {
-    const QString list = scratch.QWrite("team", "a@x.org\n");
-    Select({list, "missing-list", "b@x.org"}, {list});
-    ShowActive(*window);
-    QString shown;
-    seams.Dialogs = {seams.Address("a@x.org", QDialog::Accepted, [&](TAddressDlg& d) { shown = d.txtEmail->text(); })};
+    TAiosmtpdServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    TScratch dir;
+    const QString program = dir.QPath("tessaly");   // its settings file lies beside it
+    ASSERT_TRUE(QFile::copy(TESSALY_BINARY_DIR "/app/tessaly", program));
+    dir.Write("tessaly.ini", "[Setup]\r\nServer=" + server.Address() + "\r\nEMail Address=me@x.org\r\nMsgText=1\r\nMsgTextFile=" +
+                                 dir.Write("text.txt", "Here is the report.\r\n") + "\r\nMsgSubject=1\r\nShowSuccess=0\r\n");
+    QProcess process;
+    process.setWorkingDirectory(dir.QPath(""));
+    process.start(program, {dir.QWrite("report.txt", "numbers\r\n"), dir.QPath("missing.txt"), "boss@x.org"});
+    const bool finished = process.waitForFinished(60000);   // generous: the run takes well under a second
+    if (!finished)
+        process.kill();
+    ASSERT_TRUE(finished);
 
-    DoubleClick(0);
-    EXPECT_EQ(seams.Edited, std::vector<QString>{list});
-    EXPECT_TRUE(seams.DialogClasses.empty());
-
-    SelectEntries(*window, {"missing-list"});
-    DoubleClick(2);
-
-    EXPECT_EQ(seams.Prompts, std::vector<QString>{"Edit address/list:"});
-    EXPECT_EQ(shown, "missing-list");
-    EXPECT_EQ(seams.Edited.size(), 1u);
-    EXPECT_EQ(window->Entries(), (QStringList{list, "a@x.org", "b@x.org"}));
-    EXPECT_TRUE(NoneSelected());
+    EXPECT_EQ(process.exitCode(), 0);
+    const std::string warnings = process.readAllStandardError().toStdString();
+    EXPECT_NE(warnings.find("tessaly: " + dir.Path("missing.txt") + ": no such file; left out\n"), std::string::npos) << warnings;
+    EXPECT_NE(server.Message(1).find("Subject:  Files: report.txt"), std::string::npos) << server.Message(1);
+    EXPECT_NE(server.Message(1).find("Here is the report."), std::string::npos);
+    EXPECT_NE(server.Envelope(1).find("boss@x.org"), std::string::npos);
+    EXPECT_EQ(server.Message(2), "");
 }
-
 
 }

@@ -1,3 +1,4 @@
+#include "../support/test_data.h"
 #include "platform_test_files.h"
 #include "profile.h"
 
@@ -8,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <functional>
+#include <memory>
+#include <sstream>
 
 namespace {
 
@@ -76,63 +81,79 @@ protected:
     QTemporaryDir FDir;
 };
 
-TEST_F(ProfileFile, ReadsNamesWithoutCaseAtAnyLineEndAndFallsBackToDefaultsAlsoWithoutAFile)
+// ---- before/after pairs: tests/data/settings/X.ops on X.before.ini -------
+// Each line of X.ops is "verb section key value" (value: the rest of the
+// line, with \r \n \xHH) or a read "verb section key default => expected".
+// The file afterwards must equal X.after.ini (without one: X.before.ini, or
+// no file at all).
+
+namespace fs = std::filesystem;
+
+template <class T>
+std::string Joined(const std::vector<T>& items, const std::function<std::string(const T&)>& text)
 {
-    WriteWholeFile(Path(), "[sEtUp]\nSERVER=mail.example.org\r\n  port  =  2525  \r"
-                           "[S]\r\nA=yes\nB=2\rC=0\r\nD=0xFF\r\nE=\r\n[B]\rk=b");
-    const TIniFile ini(Path());
-    EXPECT_EQ(ini.ReadString("SETUP", "server", ""), "mail.example.org");
-    EXPECT_EQ(ini.ReadInteger("Setup", "Port", 25), 2525);
-    EXPECT_EQ(ini.ReadString("Other", "Server", "none"), "none");
-    EXPECT_EQ(ini.ReadString("B", "k", ""), "b");
-    EXPECT_TRUE(ini.ReadBool("S", "A", true));     // not a number: the default
-    EXPECT_FALSE(ini.ReadBool("S", "A", false));
-    EXPECT_TRUE(ini.ReadBool("S", "B", false));    // any non-zero number
-    EXPECT_FALSE(ini.ReadBool("S", "C", true));
-    EXPECT_EQ(ini.ReadInteger("S", "D", 0), 255);
-    EXPECT_EQ(ini.ReadInteger("S", "E", 7), 7);    // empty: the default
-    EXPECT_EQ(ini.ReadString("S", "E", "x"), ""); // but an empty text is a value
-    const TIniFile missing(Path("absent.ini"));
-    EXPECT_FALSE(missing.ReadFailed());
-    EXPECT_EQ(missing.ReadString("Setup", "Server", "dflt"), "dflt");
-    EXPECT_TRUE(missing.ReadBool("Setup", "UseBCC", true));
-    EXPECT_TRUE(missing.ReadSection("Addresses").empty());
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("absent.ini"))));
+    std::string all;
+    for (const auto& item : items)
+        all += (all.empty() ? "" : " ") + text(item);
+    return all;
 }
 
-TEST_F(ProfileFile, NewFileHasSectionsInWriteOrderWithCrLfAndBytesAsTheyAre)
+// What read `verb` gives; empty for a write.
+std::string Do(std::unique_ptr<TIniFile>& ini, const std::string& verb, std::istringstream& words, bool read)
 {
-    const std::string latin1 = "Ren\xE9 M\xFCller";
-    TIniFile ini(Path());
-    ini.WriteInteger("Setup", "Port", 25);
-    ini.WriteBool("Setup", "UseBCC", true);
-    ini.WriteString("Setup", "Server", "");
-    ini.WriteString("Addresses", "anAddress0", "a@example.org");
-    ini.WriteInteger("Setup", "BackColor", std::int32_t(0x80000005u));
-    ini.WriteString("Setup", "Name", latin1);
-    ini.UpdateFile();
-    EXPECT_EQ(ReadWholeFile(Path()), "[Setup]\r\nPort=25\r\nUseBCC=1\r\nServer=\r\nBackColor=-2147483643\r\nName=" +
-                                         latin1 + "\r\n\r\n[Addresses]\r\nanAddress0=a@example.org\r\n");
-    EXPECT_EQ(TIniFile(Path()).ReadString("Setup", "Name", ""), latin1);
+    std::string section, key, value;
+    words >> section >> key;
+    std::getline(words >> std::ws, value);
+    value = Unescape(value);
+    if (verb == "write") ini->WriteString(section, key, value);
+    else if (verb == "int" && !read) ini->WriteInteger(section, key, std::stoi(value));
+    else if (verb == "bool" && !read) ini->WriteBool(section, key, value == "1");
+    else if (verb == "erase") ini->EraseSection(section);
+    else if (verb == "save") ini->UpdateFile();
+    else if (verb == "reopen") ini = std::make_unique<TIniFile>(ini->FileName());
+    else if (verb == "string") return ini->ReadString(section, key, value);
+    else if (verb == "int") return std::to_string(ini->ReadInteger(section, key, std::stoi(value)));
+    else if (verb == "bool") return ini->ReadBool(section, key, value == "1") ? "1" : "0";
+    else if (verb == "exists") return ini->SectionExists(section) ? "1" : "0";
+    else if (verb == "failed") return ini->ReadFailed() ? "1" : "0";
+    else if (verb == "keys")
+        return Joined<std::string>(ini->ReadSection(section), [](const std::string& k) { return k; });
+    else if (verb == "values")
+        return Joined<std::pair<std::string, std::string>>(ini->ReadSectionValues(section),
+                                                           [](const auto& p) { return p.first + "=" + p.second; });
+    else ADD_FAILURE() << "unknown operation " << verb;
+    return "";
 }
 
-TEST_F(ProfileFile, SaveKeepsWhatItDoesNotWriteErasesEveryCopyAndIsStable)
+class SettingsPair : public ProfileFile, public ::testing::WithParamInterface<fs::path> {};
+
+TEST_P(SettingsPair, OperationsTurnBeforeIntoAfter)
 {
-    WriteWholeFile(Path(), "; written by hand\r\n[Addresses]\r\na=1\r\n\r\n[Setup]\r\nPort=25\r\nCustom = kept \r\n"
-                           "; a comment\r\n\r\n[Plugin]\r\nKey=Value\r\n\r\n[ADDRESSES]\r\nb=2\r\n");
-    const std::string saved = "; written by hand\r\n[Setup]\r\nPORT=2525\r\nCustom = kept \r\n; a comment\r\n"
-                              "Server=smtp.example.org\r\n\r\n[Plugin]\r\nKey=Value\r\n\r\n[Addresses]\r\nanAddress0=c\r\n";
-    for (int save = 1; save <= 2; ++save) {
-        TIniFile ini(Path());
-        ini.WriteInteger("setup", "PORT", 2525);
-        ini.WriteString("Setup", "Server", "smtp.example.org");
-        ini.EraseSection("Addresses");
-        EXPECT_FALSE(ini.SectionExists("Addresses"));
-        ini.WriteString("Addresses", "anAddress0", "c");
-        ini.UpdateFile();
-        EXPECT_EQ(ReadWholeFile(Path()), saved) << "save " << save;
+    const fs::path ops = GetParam();
+    const auto beside = [&](const char* suffix) { return fs::path(ops).replace_extension(suffix); };
+    const bool hasBefore = fs::exists(beside(".before.ini")), hasAfter = fs::exists(beside(".after.ini"));
+    if (hasBefore)
+        WriteWholeFile(Path(), ReadWholeFile(beside(".before.ini")));
+    auto ini = std::make_unique<TIniFile>(Path());
+    std::istringstream in(ReadFile(ops));
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const auto arrow = line.find(" =>");
+        const std::string expected = arrow == std::string::npos ? "" : Unescape(line.substr(std::min(arrow + 4, line.size())));
+        std::istringstream words(line.substr(0, arrow));
+        std::string verb;
+        words >> verb;
+        EXPECT_EQ(Do(ini, verb, words, arrow != std::string::npos), expected) << line;
     }
+    const fs::path after = hasAfter ? beside(".after.ini") : beside(".before.ini");
+    EXPECT_EQ(fs::exists(Path()), hasBefore || hasAfter);
+    if (fs::exists(Path()))
+        EXPECT_EQ(ReadWholeFile(Path()), ReadWholeFile(after));
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, SettingsPair, ::testing::ValuesIn(DataFiles("settings", ".ops")),
+                         [](const auto& info) { return info.param.stem().string(); });
 
 TEST_F(ProfileFile, ListsKeysInFileOrderWithoutBound)
 {
@@ -145,26 +166,6 @@ TEST_F(ProfileFile, ListsKeysInFileOrderWithoutBound)
     ASSERT_EQ(keys.size(), 3000u);
     EXPECT_EQ(keys.front(), "anAddress2999");
     EXPECT_EQ(keys.back(), "anAddress0");
-}
-
-TEST_F(ProfileFile, SectionValuesKeepDuplicateKeys)
-{
-    WriteWholeFile(Path(), "[Addresses]\r\nx=one\r\nx=two\r\ny=\r\nnot a key line\r\n[addresses]\r\nz=\"three\"\r\n");
-    const TIniFile ini(Path());
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"x", "one"}, {"x", "two"}, {"y", ""}, {"z", "three"}};
-    EXPECT_EQ(ini.ReadSectionValues("Addresses"), expected);
-    EXPECT_EQ(ini.ReadString("Addresses", "x", ""), "one");   // the first one wins
-}
-
-TEST_F(ProfileFile, LineBreaksInAValueBecomeBlanks)
-{
-    TIniFile ini(Path());
-    ini.WriteString("Setup", "Server", "a\r\n[Evil]\nb");
-    ini.UpdateFile();
-    const TIniFile back(Path());
-    EXPECT_FALSE(back.SectionExists("Evil"));
-    EXPECT_EQ(back.ReadString("Setup", "Server", ""), "a  [Evil] b");
 }
 
 TEST_F(ProfileFile, FailedSaveIsRefusedAndLeavesTheOldFileWhole)

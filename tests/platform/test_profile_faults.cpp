@@ -65,34 +65,28 @@ std::string Repeat(const std::string& piece, int count)
     return text;
 }
 
-// Written: the text after "key="; empty: the value is refused.
-struct TValueCase { const char* Name; std::string Value; std::string Written; };
-class ValueRoundTrip : public ::testing::TestWithParam<TValueCase> {};
+// Values that the reader would change are in tests/data/settings; here
+// the longest one the file gives back whole, and the first it could not.
+struct TValueCase { const char* Name; std::string Value; bool Fits; };
+class LongValue : public ::testing::TestWithParam<TValueCase> {};
 
-TEST_P(ValueRoundTrip, ComesBackWholeOrIsRefused)
+TEST_P(LongValue, ComesBackWholeOrIsRefused)
 {
     TIniFile ini = TIniFile::FromText("t.ini", "");
     const TValueCase& c = GetParam();
-    if (c.Written.empty()) {
+    if (!c.Fits) {
         EXPECT_THROW(ini.WriteString("Setup", "Name", c.Value), EIniFileError);
         return;
     }
     ini.WriteString("Setup", "Name", c.Value);
-    EXPECT_EQ(ini.Text(), "[Setup]\r\nName=" + c.Written + "\r\n");
     EXPECT_EQ(TIniFile::FromText("t.ini", ini.Text()).ReadString("Setup", "Name", "?"), c.Value);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ValueRoundTrip, ::testing::Values(
-    TValueCase{"plain", "Weekly report", "Weekly report"},
-    TValueCase{"blanks_around", "  Weekly report  ", "\"  Weekly report  \""},
-    TValueCase{"tab_before", "\tx", "\"\tx\""},
-    TValueCase{"enclosing_quotes", "\"x\"", "\"\"x\"\""},
-    TValueCase{"enclosing_apostrophes", "'x'", "\"'x'\""},
-    TValueCase{"unmatched_quote", "\"x", "\"x"},
-    TValueCase{"longest_ascii", std::string(1023, 'a'), std::string(1023, 'a')},
-    TValueCase{"longest_utf8", Repeat("\xC3\xA9", 1023), Repeat("\xC3\xA9", 1023)},
-    TValueCase{"too_long_ascii", std::string(1024, 'a'), ""},
-    TValueCase{"too_long_utf8", Repeat("\xE2\x82\xAC", 1024), ""}),
+INSTANTIATE_TEST_SUITE_P(Rows, LongValue, ::testing::Values(
+    TValueCase{"longest_ascii", std::string(1023, 'a'), true},
+    TValueCase{"longest_utf8", Repeat("\xC3\xA9", 1023), true},
+    TValueCase{"too_long_ascii", std::string(1024, 'a'), false},
+    TValueCase{"too_long_utf8", Repeat("\xE2\x82\xAC", 1024), false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(ProfileValue, CutsLongValuesAtCharactersNotInsideASequence)

@@ -1,74 +1,23 @@
 // tessaly-send: sends files (or just a text) to one SMTP server.
 //
-// Exit status: 0 when every message went out, 1 when the transfer failed
-// (the failure's message is printed), 2 for a usage error.
+// The options and the exit statuses (sysexits.h) are in options.cpp; this
+// file drives the session.
+#include "mailingrun.h"
+#include "options.h"
 #include "smtp.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <exception>
+#include <functional>
+#include <fcntl.h>
+#include <iostream>
 #include <optional>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
-
-constexpr int ExitFailed = 1;
-constexpr int ExitUsage = 2;
-
-const char* StatusText(TMailStatus status)
-{
-    switch (status) {
-    case msConnecting: return "Connecting to Server...";
-    case msLoggingIn: return "Logging in...";
-    case msLoggingOut: return "Logging out...";
-    case msSendingHeaders: return "Sending headers...";
-    case msSendingCommands: return "Sending commands...";
-    case msSendingBody: return "Sending message body...";
-    case msSendingAttachments: return "Sending attachment(s)...";
-    case msCanceled: return "Canceled.";
-    case msEncoding: return "Encoding the attachment(s)...";
-    default: return "";
-    }
-}
-
-struct TUsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// The lines of a text file; CR LF, CR and LF all end a line.
-TStrings ReadLines(const std::string& fileName)
-{
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file)
-        throw TUsageError("Cannot open body file: " + fileName);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad())
-        throw TUsageError("Cannot read body file: " + fileName);
-    TStrings lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n')
-            continue;
-        lines.Add(std::string_view(text).substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines.Add(std::string_view(text).substr(start));
-    return lines;
-}
-
-TStrings ToStrings(const QStringList& values)
-{
-    TStrings list;
-    for (const QString& value : values)
-        list.Add(value.toStdString());
-    return list;
-}
 
 // Draws "status  NN%" on one terminal line, redrawn only when it changes.
 class TProgressLine {
@@ -79,7 +28,7 @@ public:
             return;
         FStatus = status;
         FProgress = progress;
-        std::fprintf(stderr, "\r%-32s %3d%%", StatusText(status), progress);
+        std::fprintf(stderr, "\r%-32s %3d%%", MailStatusText(status), progress);
         std::fflush(stderr);
         FDrawn = true;
     }
@@ -96,119 +45,117 @@ private:
     bool FDrawn = false;
 };
 
-struct TOptions {
-    std::string Server, From, To, Subject, Log;
-    TStrings CC, BCC, Body, Files;
-    TEncoding Encoding = etMIME;
-    TCharSet CharSet = csUSASCII;
-    bool OneFilePerMessage = false, Progress = false;
-    int TimeOut = 60;
+// What ended a session that failed: kept so that the exit status and the
+// printed line can name its kind and the server's reply.
+struct TSessionFailure {
+    std::exception_ptr Failure;
+    std::string Input;   // an input the run refused before connecting
 };
 
-TOptions ParseOptions(QCoreApplication& app)
+// Runs `step`, remembering the failure it raises.
+std::function<void()> Recorded(std::function<void()> step, TSessionFailure& failure)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Sends FILE... as attachments of one message (or one message per file) to an SMTP server.\n"
-        "Addresses take the form ADDRESS or ADDRESS|DISPLAY NAME.");
-    parser.addHelpOption();
-    parser.addOptions({
-        {"server", "SMTP server, HOST or HOST:PORT (port 25 by default).", "HOST[:PORT]"},
-        {"from", "Sender.", "ADDR[|NAME]"},
-        {"to", "Recipient.", "ADDR[|NAME]"},
-        {"cc", "Copy recipient (may be repeated).", "ADDR[|NAME]"},
-        {"bcc", "Blind-copy recipient (may be repeated).", "ADDR[|NAME]"},
-        {"subject", "Subject.", "TEXT"},
-        {"body-file", "Message text, from a text file.", "FILE"},
-        {"encoding", "How files are carried: mime (default) or uu.", "mime|uu"},
-        {"charset", "Character set of the text: us-ascii (default) or iso-8859-1.", "CHARSET"},
-        {"one-file-per-message", "Send one message per file."},
-        {"timeout", "Seconds allowed for each wait (default 60).", "SECONDS"},
-        {"log", "Write the dialogue with the server to FILE.", "FILE"},
-        {"progress", "Draw a progress line on the terminal."},
-    });
-    parser.addPositionalArgument("FILE", "Files to attach.", "[FILE...]");
-    if (!parser.parse(app.arguments()))
-        throw TUsageError(parser.errorText().toStdString());
-    if (parser.isSet("help")) {
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
-        std::exit(0);
-    }
-    TOptions o;
-    o.Server = parser.value("server").toStdString();
-    o.From = parser.value("from").toStdString();
-    o.To = parser.value("to").toStdString();
-    if (o.Server.empty() || o.To.empty())
-        throw TUsageError("--server and --to are required (see --help)");
-    o.CC = ToStrings(parser.values("cc"));
-    o.BCC = ToStrings(parser.values("bcc"));
-    o.Subject = parser.value("subject").toStdString();
-    o.Log = parser.value("log").toStdString();
-    if (parser.isSet("body-file"))
-        o.Body = ReadLines(parser.value("body-file").toStdString());
-    const QString encoding = parser.value("encoding");
-    if (encoding == "uu")
-        o.Encoding = etUU;
-    else if (!encoding.isEmpty() && encoding != "mime")
-        throw TUsageError("--encoding must be mime or uu");
-    const QString charset = parser.value("charset").toLower();
-    if (charset == "iso-8859-1")
-        o.CharSet = csISO8859;
-    else if (!charset.isEmpty() && charset != "us-ascii")
-        throw TUsageError("--charset must be us-ascii or iso-8859-1");
-    if (parser.isSet("timeout")) {
-        bool ok = false;
-        o.TimeOut = parser.value("timeout").toInt(&ok);
-        if (!ok)
-            throw TUsageError("--timeout takes a number of seconds");
-    }
-    o.OneFilePerMessage = parser.isSet("one-file-per-message");
-    o.Progress = parser.isSet("progress");
-    for (const QString& file : parser.positionalArguments()) {
-        if (!QFileInfo(file).isFile())
-            throw TUsageError("Not a file: " + file.toStdString());
-        o.Files.Add(file.toStdString());
-    }
-    return o;
-}
-
-void Configure(TSMTP& smtp, const TOptions& o)
-{
-    smtp.SetServer(o.Server);
-    smtp.SetTimeOut(o.TimeOut);
-    smtp.SetLogFileName(o.Log);
-    smtp.SetShowResult(false);
-    smtp.SetFrom(o.From);
-    smtp.SetRecipient(o.To);
-    smtp.SetCC(o.CC);
-    smtp.SetBCC(o.BCC);
-    smtp.SetSubject(o.Subject);
-    smtp.SetBody(o.Body);
-    smtp.SetEncoding(o.Encoding);
-    smtp.SetCharSet(o.CharSet);
-}
-
-// Open, Login, one Transmit per message, Logout; Close on every path.
-void Send(TSMTP& smtp, const TOptions& o)
-{
-    try {
-        smtp.Open();
-        smtp.Login();
-        if (o.OneFilePerMessage && o.Files.Count() > 1) {
-            for (std::string_view file : o.Files) {
-                smtp.SetAttachments(TStrings{file});
-                smtp.Transmit();
-            }
-        } else {
-            smtp.SetAttachments(o.Files);
-            smtp.Transmit();
+    return [step = std::move(step), &failure] {
+        try {
+            step();
+        } catch (...) {
+            failure.Failure = std::current_exception();
+            throw;
         }
-        smtp.Logout();
-    } catch (...) {
-        smtp.Close();
-        throw;
+    };
+}
+
+// One mailing run, the same as the window's: the options give the whole
+// message (every --to, --cc and --bcc as ApplyOptions set them), nobody is
+// prompted, and every file is checked before connecting.
+TRunOutcome Send(TSMTP& smtp, const TSendOptions& o, TProgressLine& line, TSessionFailure& failure)
+{
+    TRunSettings settings;
+    settings.OneFilePerMsg = o.OneFilePerMessage;
+    settings.MsgText = settings.MsgSubject = 2;   // neither prompt nor file: the options say
+    TMailingRun run(smtp, settings);
+    run.Given = TGivenMessage{smtp.Recipient(), smtp.CC().ToVector(), smtp.BCC().ToVector(), smtp.Subject(),
+                              smtp.Body().ToVector()};
+    smtp.SetAttachments(o.Files);
+    for (auto* step : {&run.Session.Open, &run.Session.Login, &run.Session.Transmit, &run.Session.Logout})
+        *step = Recorded(*step, failure);
+    run.OnPromptMessage = [](TMessageDraft&) { return true; };
+    run.OnSetup = [] { std::fprintf(stderr, "tessaly-send: --server and an address in --from are required\n"); };
+    run.OnMessage = [&failure](TMsgKind kind, const std::string& text) {
+        // A session failure is printed by the caller, with its server.
+        if (kind == TMsgKind::Error && !failure.Failure)
+            failure.Input = text;
+    };
+    run.OnAskRecipient = [] {
+        std::fprintf(stderr, "tessaly-send: --to names no recipient\n");
+        return std::optional<std::string>();
+    };
+    run.OnSending = [&line](bool sending) {
+        if (!sending)
+            line.End();
+    };
+    return run.Execute();
+}
+
+// The exit status of a run that did not send everything; prints why.
+int Failed(const TSMTP& smtp, TRunOutcome outcome, const TSessionFailure& failure)
+{
+    if (failure.Failure) {
+        try {
+            std::rethrow_exception(failure.Failure);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tessaly-send: %s\n", FailureLine(smtp, e).c_str());
+            return ExitStatusFor(e);
+        }
     }
-    smtp.Close();
+    if (!failure.Input.empty()) {
+        std::fprintf(stderr, "tessaly-send: %s\n", failure.Input.c_str());
+        return exNoInput;
+    }
+    if (outcome == TRunOutcome::Stopped)
+        return exUsage;
+    std::fprintf(stderr, "tessaly-send: %s\n", FailureLine(smtp, std::runtime_error("Transfer not completed.")).c_str());
+    return exProtocol;
+}
+
+// The secret when no --password-command gives it: asked on the controlling
+// terminal without echo. Without a terminal (a script, cron) or on Ctrl+D
+// nothing comes back, which ends the session as cancelled instead of
+// waiting for a person who is not there.
+std::optional<std::string> AskPasswordOnTerminal()
+{
+    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0)
+        return std::nullopt;
+    termios saved{};
+    const bool quiet = ::tcgetattr(tty, &saved) == 0;
+    if (quiet) {
+        termios noEcho = saved;
+        noEcho.c_lflag &= tcflag_t(~ECHO);
+        ::tcsetattr(tty, TCSAFLUSH, &noEcho);
+    }
+    constexpr char kPrompt[] = "Password: ";
+    bool ended = false;
+    std::string secret;
+    char c = 0;
+    const bool asked = ::write(tty, kPrompt, sizeof kPrompt - 1) >= 0;
+    while (asked && !ended && ::read(tty, &c, 1) == 1) {
+        ended = c == '\n';
+        if (!ended)
+            secret += c;
+    }
+    if (quiet)
+        ::tcsetattr(tty, TCSAFLUSH, &saved);
+    if (::write(tty, "\n", 1) < 0 || !ended)
+        secret.clear();
+    ::close(tty);
+    return ended ? std::optional<std::string>(secret) : std::nullopt;
+}
+
+int Usage(const ESendUsage& e)
+{
+    std::fprintf(stderr, "tessaly-send: %s\n", e.what());
+    return e.Status;
 }
 
 } // namespace
@@ -217,33 +164,44 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("tessaly-send");
-    TOptions options;
-    try {
-        options = ParseOptions(app);
-    } catch (const TUsageError& e) {
-        std::fprintf(stderr, "tessaly-send: %s\n", e.what());
-        return ExitUsage;
-    }
+    TSendOptions options;
     TSMTP smtp;
-    Configure(smtp, options);
+    try {
+        options = ParseSendOptions(app.arguments().mid(1));
+        if (options.Action == TSendOptions::Help) {
+            std::fputs(SendHelpText().c_str(), stdout);
+            return exSent;
+        }
+        if (options.Action == TSendOptions::Version) {
+            std::fputs(SendVersionText().c_str(), stdout);
+            return exSent;
+        }
+        const std::string settings = options.SettingsFile
+            ? *options.SettingsFile
+            : DefaultSendSettingsPath(QCoreApplication::applicationFilePath().toStdString());
+        ApplyOptions(options, settings, std::cin, smtp);
+    } catch (const ESendUsage& e) {
+        return Usage(e);
+    }
+    smtp.OnPassword = AskPasswordOnTerminal;
     TProgressLine line;
-    if (options.Progress) {
+    // A progress line is for a person watching; in a pipe or a log it
+    // would only be noise of carriage returns.
+    if (options.Progress && ::isatty(STDERR_FILENO)) {
         smtp.OnStatusChange = [&](QObject*) { line.Show(smtp.Status(), smtp.Progress()); };
         smtp.OnProgress = [&](QObject*) { line.Show(smtp.Status(), smtp.Progress()); };
     } else {
         smtp.OnStatusChange = [](QObject*) {};
     }
+    TSessionFailure failure;
+    TRunOutcome outcome = TRunOutcome::Failed;
     try {
-        Send(smtp, options);
+        outcome = Send(smtp, options, line, failure);
     } catch (const std::exception& e) {
         line.End();
-        std::fprintf(stderr, "tessaly-send: %s\n", e.what());
-        return ExitFailed;
+        std::fprintf(stderr, "tessaly-send: %s\n", FailureLine(smtp, e).c_str());
+        return ExitStatusFor(e);
     }
     line.End();
-    if (smtp.TransferFailed()) {
-        std::fprintf(stderr, "tessaly-send: Transfer not completed.\n");
-        return ExitFailed;
-    }
-    return 0;
+    return outcome == TRunOutcome::Sent ? exSent : Failed(smtp, outcome, failure);
 }

@@ -1,0 +1,229 @@
+// The login secret (keyring, password dialog, forgetting a refused one), the
+// certificate-trust dialog and the Setup dialog's login fields and Test,
+// all through the dialog and message-box seams.
+#include "aiosmtpd_server.h"
+#include "credentials.h"
+#include "keyring.h"
+#include "passworddlg.h"
+#include "setpdlg.h"
+#include "support_app.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryFile>
+
+#include <map>
+
+namespace {
+
+class TMemoryKeyring : public TKeyring {
+public:
+    bool Present = true;
+    std::map<std::string, std::string> Secrets;
+    int Calls = 0;
+    bool Available() override { return Present; }
+    std::optional<std::string> Read(const std::string& key) override
+    {
+        return ++Calls, Secrets.count(key) ? std::optional(Secrets[key]) : std::nullopt;
+    }
+    bool Write(const std::string& key, const std::string& secret) override { return ++Calls, Secrets[key] = secret, true; }
+    void Forget(const std::string& key) override { ++Calls, Secrets.erase(key); }
+};
+
+// One login of a run: what the dialog gets typed (nullptr: no dialog may
+// open; "" with Remember false: cancelled), whether it warns of a refusal,
+// the server's answer and the secret the client must get (nullptr and
+// nothing: the secret came from PasswordCommand, only the answer is told).
+struct TLogin { const char* Typed; bool Remember, Warned, Accepted; std::optional<std::string> Got; };
+// The keyring's presence and content before and after a run of logins.
+struct TSecretCase { const char* Name; bool Keyring; std::optional<std::string> Stored; std::vector<TLogin> Logins;
+                     std::optional<std::string> StoredAfter; };
+void PrintTo(const TSecretCase& c, std::ostream* out) { *out << c.Name; }
+const std::string kKey = "jo@mail.example.org";
+
+class Secrets : public ::testing::TestWithParam<TSecretCase> {
+protected:
+    void SetUp() override
+    {
+        FOld = SetKeyring(std::unique_ptr<TKeyring>(Ring = new TMemoryKeyring));
+        ForgetSessionSecrets();
+        Mailer.SetUser("jo");
+        Mailer.SetServer("mail.example.org");
+        AttachCredentials(Mailer);
+    }
+    void TearDown() override { SetKeyring(std::move(FOld)), ForgetSessionSecrets(); }
+    TSeams Seams;
+    TSMTP Mailer;
+    TMemoryKeyring* Ring = nullptr;
+    std::unique_ptr<TKeyring> FOld;
+};
+
+TEST_P(Secrets, ComeFromTheKeyringOrTheDialogAndARefusedOneIsForgotten)
+{
+    const TSecretCase& c = GetParam();
+    Ring->Present = c.Keyring;
+    if (c.Stored)
+        Ring->Secrets[kKey] = *c.Stored;
+    for (const TLogin& login : c.Logins) {
+        if (!login.Typed && !login.Got) {
+            Mailer.OnAuthResult(login.Accepted);
+            continue;
+        }
+        if (login.Typed)
+            Seams.Dialogs.push_back(TSeams::Drive<TPasswordDlg>([&](TPasswordDlg& d) {
+                EXPECT_EQ(d.lblPrompt->text(), "Password for jo at mail.example.org:");
+                EXPECT_EQ(!d.lblRefused->isHidden(), login.Warned) << d.lblRefused->text().toStdString();
+                EXPECT_EQ(d.lblRefused->text(), "The server refused the password for jo.");
+                d.txtPassword->setText(login.Typed);
+                d.chkRemember->setChecked(login.Remember);
+                (*login.Typed || login.Remember ? d.OKBtn : d.CancelBtn)->click();
+            }));
+        const auto got = Mailer.OnPassword();
+        EXPECT_EQ(got, login.Got);
+        EXPECT_TRUE(Seams.Dialogs.empty()) << "the dialog did not open";
+        if (got)
+            Mailer.OnAuthResult(login.Accepted);
+    }
+    EXPECT_EQ(Ring->Secrets.count(kKey) ? std::optional(Ring->Secrets[kKey]) : std::nullopt, c.StoredAfter);
+    EXPECT_TRUE(c.Keyring || Ring->Calls == 0) << "no keyring: never asked";
+}
+
+const TSecretCase kSecretCases[] = {
+    {"RememberedOnlyOnceAccepted", true, std::nullopt,
+     {{"bad", true, false, false, "bad"}, {"pw", true, true, true, "pw"}, {nullptr, false, false, true, "pw"}}, "pw"},
+    {"RefusedStoredSecretIsForgotten", true, "old",
+     {{nullptr, false, false, false, "old"}, {"new", false, true, true, "new"}, {"again", false, false, true, "again"}},
+     std::nullopt},
+    {"CancelledDialog", true, std::nullopt, {{"", false, false, true, std::nullopt}}, std::nullopt},
+    {"NoKeyringKeepsItForThisRunOnly", false, std::nullopt,
+     {{"pw", true, false, true, "pw"}, {nullptr, false, false, false, "pw"}, {"pw2", false, true, true, "pw2"}},
+     std::nullopt},
+    {"PasswordCommandsRefusalLeavesTheKeyring", true, "kept",
+     {{nullptr, false, false, false, std::nullopt}, {nullptr, false, false, true, "kept"}}, "kept"},
+};
+INSTANTIATE_TEST_SUITE_P(Credentials, Secrets, ::testing::ValuesIn(kSecretCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(Credentials, WithoutASessionBusOrAKeyringServiceTheDesktopKeyringAnswersAtOnce)
+{
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    TDesktopKeyring desktop;
+    EXPECT_FALSE(desktop.Available() || desktop.Read(kKey) || desktop.Write(kKey, "pw")) << "no bus";
+    // A bus of our own that starts no services, so nothing keeps secrets on it.
+    QTemporaryFile config;
+    ASSERT_TRUE(config.open() && config.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+        "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+        "<allow own=\"*\"/></policy></busconfig>") > 0);
+    config.flush();
+    QProcess daemon;
+    daemon.start("dbus-daemon", {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
+    ASSERT_TRUE(daemon.waitForReadyRead(5000)) << "dbus-daemon did not start";
+    qputenv("DBUS_SESSION_BUS_ADDRESS", daemon.readLine().trimmed());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(desktop.Available() && !desktop.Read(kKey) && !desktop.Write(kKey, "pw")) << "bus, no keyring";
+    EXPECT_LT(clock.elapsed(), 2000) << "the keyring's absence must not be waited for";
+    daemon.kill();
+    daemon.waitForFinished();
+    bus.isEmpty() ? qunsetenv("DBUS_SESSION_BUS_ADDRESS") : qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+}
+
+// ---- certificate trust ------------------------------------------------------
+
+TEST(Credentials, TrustDialogShowsTheProblemAndFingerprintAndTrustReplacesTheServersEntry)
+{
+    QString pairs = QString("A0:").repeated(31) + "FF";
+    const TCertificateInfo info{"mail.example.org", 465, "unknown issuer", pairs.toStdString()};
+    const std::string before = "other.org:465=11 mail.example.org:465=OLD";
+    for (const bool trust : {false, true}) {
+        TSeams seams;
+        seams.Dialogs.push_back(TSeams::Drive<TTrustDlg>([&](TTrustDlg& d) {
+            EXPECT_EQ(d.lblQuestion->text(), "Trust this certificate for mail.example.org?");
+            EXPECT_EQ(d.lblProblem->text(), "The certificate of mail.example.org, port 465, did not verify: unknown issuer.");
+            EXPECT_EQ(d.lblFingerprint->text(), "SHA-256 fingerprint:\n" + pairs.replace(47, 1, "\n"));
+            QTest::keyClick(&d, Qt::Key_Return);
+            EXPECT_EQ(d.result(), QDialog::Rejected) << "Enter must not trust";
+            if (trust)
+                d.btnTrust->click();
+        }));
+        TSMTP mailer;
+        mailer.SetTrustedCertificates(before);
+        AttachCredentials(mailer);
+        EXPECT_EQ(mailer.OnUntrustedCertificate(info), trust);
+        EXPECT_EQ(mailer.TrustedCertificates(), trust ? "other.org:465=11 mail.example.org:465=" + info.Fingerprint : before);
+    }
+}
+
+// ---- Setup: login fields and Test --------------------------------------------
+
+class SetupLogin : public ::testing::Test {
+protected:
+    void Show(std::function<void(TSetupDlg&)> drive)
+    {
+        Seams.Dialogs.push_back(TSeams::Drive<TSetupDlg>(std::move(drive)));
+        ShowSetup(nullptr, Mailer, Run);
+    }
+    TSeams Seams;
+    TSMTP Mailer;
+    TRunSettings Run;
+};
+
+TEST_F(SetupLogin, EveryChoiceRoundTripsAndCancelKeepsTheOld)
+{
+    Mailer.SetTrustedCertificates("h:465=AA");
+    for (int i = 0; i <= amOAUTHBEARER + 1; ++i) {
+        const QString user = QString("user%1").arg(i);
+        Show([&](TSetupDlg& d) {
+            // What the last OK stored shows again.
+            EXPECT_EQ(std::make_pair(d.SecurityComboBox->currentIndex(), d.AuthMethodComboBox->currentIndex()),
+                      i == 0 ? std::make_pair(0, 0) : std::make_pair((i - 1) % 4, i - 1));
+            d.SecurityComboBox->setCurrentIndex(i % 4);
+            d.AuthMethodComboBox->setCurrentIndex(i);
+            d.txtUser->setText(user);
+            d.txtPasswordCommand->setText("pass " + user);
+            (i <= amOAUTHBEARER ? d.Button1 : d.Button2)->click();
+        });
+    }
+    EXPECT_EQ(std::make_tuple(int(Mailer.Security()), int(Mailer.AuthMethod()), Mailer.User(), Mailer.PasswordCommand(),
+                              Mailer.TrustedCertificates()),
+              std::make_tuple(0, 4, std::string("user4"), std::string("pass user4"), std::string("h:465=AA")));
+}
+
+TEST_F(SetupLogin, TestReportsTheFailureInItsOwnWordsOrWhatTheServerOffers)
+{
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QString refused = QString("127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    TAiosmtpdServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    Mailer.SetServer("kept.example.org");
+    for (const QString& address : {refused, QString::fromStdString(server.Address())}) {
+        Show([&](TSetupDlg& d) {
+            d.ServerEdit->setText(address);
+            d.UserAddressEdit->setText("me@example.org");
+            d.btnTest->click();
+            EXPECT_TRUE(d.isVisible() && d.Button1->isEnabled()) << "Test leaves the dialog open";
+            d.Button2->click();
+        });
+    }
+    ASSERT_EQ(Seams.Boxes.size(), 2u);
+    EXPECT_TRUE(Seams.Boxes[0].starts_with("Error: ")) << Seams.Boxes[0];
+    EXPECT_NE(Seams.Boxes[0].find("The test failed: "), std::string::npos) << Seams.Boxes[0];
+    EXPECT_TRUE(Seams.Boxes[1].ends_with("\nNo user name is set, so no login was tried.")) << Seams.Boxes[1];
+    EXPECT_EQ(Mailer.Server(), "kept.example.org");
+}
+
+TEST(SetupLoginReport, NamesEverythingOffered)
+{
+    EXPECT_EQ(ConnectionReport("mx:587", TCapabilities{true, true, true, true, {"PLAIN", "LOGIN"}, 1024}, true, "jo", ""),
+              "Server: mx:587\nThe connection is encrypted (TLS).\nThe server offers: STARTTLS, 8BITMIME, SMTPUTF8, "
+              "PIPELINING, SIZE 1024, AUTH PLAIN LOGIN.\nLogin as jo works.");
+}
+
+}

@@ -1,0 +1,200 @@
+// mailto: links and the desktop side of the program: the link parser, runs
+// started from links (always confirmed, delivered through a real server),
+// "Name <address>" in the list, the data folder, the box width.
+#include "aiosmtpd_server.h"
+#include "fake_smtp_server.h"
+#include "integration.h"
+#include "mesgdlg.h"
+#include "mailto.h"
+#include "readme.h"
+#include "support_app.h"
+#include "unit1.h"
+
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QProcess>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// ---- the parser ---------------------------------------------------------------
+
+struct TLinkRow {
+    const char* Name;
+    const char* Url;
+    TLines To, CC, BCC;
+    std::optional<std::string> Subject;
+    std::optional<TLines> Body;
+    TLines Attachments;
+};
+
+// A row prints as its name (ctest lists it so).
+void PrintTo(const TLinkRow& row, std::ostream* out) { *out << row.Name; }
+
+class MailtoParse : public ::testing::TestWithParam<TLinkRow> {};
+
+TEST_P(MailtoParse, GivesTheFieldsOfTheLink)
+{
+    const TLinkRow& row = GetParam();
+    const TMailtoLink link = ParseMailto(row.Url);
+    EXPECT_EQ(link.To, row.To);
+    EXPECT_EQ(link.CC, row.CC);
+    EXPECT_EQ(link.BCC, row.BCC);
+    EXPECT_EQ(link.Subject, row.Subject);
+    EXPECT_EQ(link.Body, row.Body);
+    EXPECT_EQ(link.Attachments, row.Attachments);
+}
+
+const TLinkRow kLinks[] = {
+    {"AllFields", "mailto:a@x.org?cc=b@y.org&subject=Hi&body=Text", {"a@x.org"}, {"b@y.org"}, {}, "Hi", TLines{"Text"}, {}},
+    {"SchemeAndNamesIgnoreCase", "MailTo:a@x.org?SUBJECT=Hi&Bcc=c@z.org", {"a@x.org"}, {}, {"c@z.org"}, "Hi", {}, {}},
+    {"PercentDecodedUtf8PlusStays", "mailto:a%40x.org?subject=Gr%C3%BC%C3%9Fe+1%2", {"a@x.org"}, {}, {}, "Gr\xC3\xBC\xC3\x9F" "e+1%2", {}, {}},
+    {"CommaListsAndRepeatedFields", "mailto:a@x.org,%20b@y.org?to=c@z.org&cc=d@w.org,e@v.org&cc=f@u.org",
+     {"a@x.org", "b@y.org", "c@z.org"}, {"d@w.org", "e@v.org", "f@u.org"}, {}, {}, {}, {}},
+    {"FirstSubjectAndBodyWin", "mailto:?subject=One&subject=Two&body=A&body=B", {}, {}, {}, "One", TLines{"A"}, {}},
+    {"BodyLines", "mailto:a@x.org?body=l1%0D%0Al2%0Al3%0D", {"a@x.org"}, {}, {}, {}, TLines{"l1", "l2", "l3"}, {}},
+    {"SubjectBreaksBecomeBlanks", "mailto:a@x.org?subject=Hi%0D%0ABcc:%20e@evil.example", {"a@x.org"}, {}, {}, "Hi  Bcc: e@evil.example", {}, {}},
+    {"AddressWithBreakDropped", "mailto:a@x.org%0D%0ARCPT%20TO:e@evil.example,b@y.org?cc=c@z.org%0A", {"b@y.org"}, {}, {}, {}, {}, {}},
+    {"DisplayNameKept", "mailto:%22Lee,%20Ann%22%20%3Ca@x.org%3E", {"a@x.org|Lee, Ann"}, {}, {}, {}, {}, {}},
+    {"UnknownFieldsAndFragmentIgnored", "mailto:a@x.org?in-reply-to=%3Cm@x%3E&x=1&noequals#frag", {"a@x.org"}, {}, {}, {}, {}, {}},
+    {"AttachAndAttachment", "mailto:a@x.org?attach=/home/me/.ssh/id_ed25519&attachment=file:///tmp/a%2520b.txt&attach=",
+     {"a@x.org"}, {}, {}, {}, {}, {"/home/me/.ssh/id_ed25519", "/tmp/a b.txt"}},
+    {"NotALink", "http://a@x.org", {}, {}, {}, {}, {}, {}},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, MailtoParse, ::testing::ValuesIn(kLinks),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- runs started from a link ----------------------------------------------------
+
+// A main window on a settings file in a scratch folder.
+class MailtoRunTest : public ::testing::Test {
+protected:
+    void SetUp() override { Open({}); }
+    void Open(const QStringList& arguments)
+    {
+        window = std::make_unique<TfrmMailTo>(arguments, scratch.Path("tessaly.ini"));
+        window->Mailer.SetFrom("me@x.org"), window->Mailer.SetShowResult(false), window->Mailer.SetTimeOut(5);
+    }
+
+    TSeams seams;
+    TScratch scratch;
+    std::unique_ptr<TfrmMailTo> window;
+};
+
+// Whatever the settings say, the message dialog asks; Cancel sends nothing.
+TEST_F(MailtoRunTest, EverySettingsCombinationShowsTheMessageDialogAndCancelSendsNothing)
+{
+    const std::string file = scratch.Write("plan.txt", "plan");
+    for (const bool withFile : {false, true}) {
+        Open({QString::fromStdString("mailto:a@x.org?subject=S" + (withFile ? "&attach=" + file : std::string()))});
+        TFakeSMTPServer server({"S: 220 ready"});
+        window->Mailer.SetServer(server.Address());
+        for (int msgText : {0, 1, 2})
+            for (int msgSubject : {0, 1, 2, 3})
+                for (int flags = 0; flags < 8; ++flags) {
+                    window->Run.MsgText = msgText;
+                    window->Run.MsgSubject = msgSubject;
+                    window->Run.OneFilePerMsg = flags & 1;
+                    window->Run.UseBCC = flags & 2;
+                    window->Mailer.SetShowResult(flags & 4);
+                    seams.Shown.clear();
+                    seams.Dialogs = {[](QDialog&) { return int(QDialog::Rejected); }};
+                    window->SendMail();
+                    EXPECT_EQ(seams.Shown, TLines{"TMsgDlg"}) << msgText << msgSubject << flags << withFile;
+                }
+        EXPECT_EQ(server.Connections(), 0);
+    }
+}
+
+TEST_F(MailtoRunTest, LinkWithAttachmentDeliversOneMessageThroughARealServerAfterConfirmation)
+{
+    TAiosmtpdServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const std::string file = scratch.Write("report.txt", "numbers 1 2 3\r\n");
+    Open({QString::fromStdString("mailto:a@x.org,b@y.org?cc=Carl%20%3Cc@z.org%3E&subject=Hi%0D%0AThere&body=Text&attach=" +
+                                 file + "&attach=/no/such/file")});
+    window->Mailer.SetServer(server.Address());
+    window->Run.UseBCC = true;
+    QStringList summary;
+    QString subject, text;
+    seams.Dialogs = {TSeams::Drive<TMsgDlg>([&](TMsgDlg& d) {
+        for (int row = 0; row < d.lstSummary->count(); ++row)
+            summary << d.lstSummary->item(row)->text();
+        subject = d.txtSubject->text();
+        text = d.Lines().join('|');
+    }, QDialog::Accepted)};
+
+    window->SendMail();
+
+    EXPECT_EQ(summary, (QStringList{"To: a@x.org", "Cc: Carl <c@z.org>", "Bcc: b@y.org",
+                                    "File: " + QString::fromStdString(file), "Not found, not sent: /no/such/file"}));
+    EXPECT_EQ(subject + "|" + text, "Hi  There|Text");
+    const std::string message = server.Message(1);
+    for (const char* part : {"Subject:  Hi  There", "name=\"report.txt\"", "numbers 1 2 3"})
+        EXPECT_NE(message.find(part), std::string::npos) << part << message;
+    for (const char* rcpt : {"a@x.org", "b@y.org", "c@z.org"})
+        EXPECT_NE(server.Envelope(1).find(rcpt), std::string::npos) << server.Envelope(1);
+    EXPECT_EQ(server.Message(2), "");
+}
+
+// ---- the window's look --------------------------------------------------------------
+
+TEST_F(MailtoRunTest, ListShowsNameAndAddressKeepsTheStoredFormAndHintsWhenEmpty)
+{
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    QCoreApplication::processEvents();
+    const QWidget* hint = window->lstAddresses->viewport()->findChild<QLabel*>("lblEmptyHint");
+    ASSERT_TRUE(hint && hint->isVisible());
+    window->txtAddress->setText("Ann Lee <a@x.org>");
+    window->Button1->click();
+    EXPECT_FALSE(hint->isVisible());
+    EXPECT_EQ(window->Entries(), QStringList{"a@x.org|Ann Lee"});
+    const auto* shownAs = static_cast<QStyledItemDelegate*>(window->lstAddresses->itemDelegate());
+    EXPECT_EQ(shownAs->displayText("a@x.org|Ann Lee", QLocale()), "Ann Lee <a@x.org>");
+    // The edit dialog shows the same form and stores what it gets back.
+    window->lstAddresses->item(0)->setSelected(true);
+    seams.Dialogs = {seams.Address("Ann B. Lee <ab@x.org>", QDialog::Accepted,
+                                   [](TAddressDlg& d) { EXPECT_EQ(d.txtEmail->text(), "Ann Lee <a@x.org>"); })};
+    window->Editselected1Click();
+    EXPECT_EQ(window->Entries(), QStringList{"ab@x.org|Ann B. Lee"});
+}
+
+TEST(DataFolder, FoundBesideTheProgramThenInTheBuildTreeElseTheInstalledPlace)
+{
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"/opt/t/bin", "/opt/t/share/tessaly/readme.txt", "/opt/t/share/tessaly/readme.txt"},
+        {"/b/tests/app", "/b/share/tessaly/readme.txt", "/b/share/tessaly/readme.txt"},
+        {"/usr/bin", "", "/usr/share/tessaly/readme.txt"}};
+    for (const auto& [folder, existing, expected] : cases)
+        EXPECT_EQ(DataFilePath("readme.txt", folder, [&](const QString& path) { return path == existing; }), expected);
+    // The build tree stages the files where the rule finds them.
+    EXPECT_TRUE(QFileInfo(DataFilePath("tessaly.svg")).isFile()) << DataFilePath("tessaly.svg").toStdString();
+}
+
+TEST(MessageBoxWidth, AShortTextStillShowsTheWholeTitle)
+{
+    QMessageBox box(QMessageBox::Information, "Information", "All Done.", QMessageBox::Ok);
+    WidenForTitle(box);
+    box.show();
+    QCoreApplication::processEvents();
+    EXPECT_GE(box.width(), BoxWidthForTitle(box.fontMetrics().horizontalAdvance("Information")));
+}
+
+TEST(Integration, NautilusScriptLivesInTheUserDataFolderAndHandsOnTheFiles)
+{
+    EXPECT_EQ(NautilusScriptPath("relative", "/home/u"), "/home/u/.local/share/nautilus/scripts/Send with Tessaly");
+    EXPECT_EQ(NautilusScriptPath("/data/", "/home/u"), "/data/nautilus/scripts/Send with Tessaly");
+    // Run as Nautilus runs it: the selected names as arguments, blanks and
+    // quotes in them and in the program's path kept.
+    TScratch scratch;
+    const std::string program = scratch.Write("it's here", "#!/bin/sh\nprintf '[%s]' \"$@\"\n");
+    QFile::setPermissions(QString::fromStdString(program), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QProcess shell;
+    shell.start("/bin/sh", {"-c", QString::fromStdString(NautilusScript(program)), "script", "a b.txt", "c'd"});
+    ASSERT_TRUE(shell.waitForFinished(10000));
+    EXPECT_EQ(shell.readAllStandardOutput().toStdString(), "[a b.txt][c'd]");
+}
+
+}

@@ -1,0 +1,117 @@
+// Header values: encoded words, folding, quoted names, RFC 2231 file
+// names, Date and Message-ID.
+#include "headers.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string Repeat(const std::string& piece, int times)
+{
+    std::string text;
+    while (times-- > 0)
+        text += piece;
+    return text;
+}
+
+// A reader's view of the encoded words on `lines`, each word decoded on its
+// own: a character split between two words shows as "<split>".
+std::string DecodeWords(const Lines& lines)
+{
+    constexpr std::string_view B64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string all, text;
+    for (const auto& line : lines)
+        all += line;
+    for (std::size_t at = 0; (at = all.find("=?utf-8?", at)) != std::string::npos; at += 2) {
+        const bool q = all[at + 8] == 'Q';
+        std::string bytes;
+        unsigned bits = 0, count = 0;
+        for (at += 10; all.compare(at, 2, "?=") != 0; ++at) {
+            if (q && all[at] == '=')
+                bytes += char(std::stoi(all.substr(at + 1, 2), nullptr, 16)), at += 2;
+            else if (q)
+                bytes += all[at] == '_' ? ' ' : all[at];
+            else if (all[at] != '=' && ((bits = bits << 6 | unsigned(B64.find(all[at]))), (count += 6) >= 8))
+                bytes += char(bits >> (count -= 8));
+        }
+        text += (!bytes.empty() && (bytes[0] & 0xC0) == 0x80 ? "<split>" : "") + bytes;
+    }
+    return text;
+}
+
+struct FoldCase {
+    const char* Name;
+    std::string Head, Text;
+};
+class FoldTest : public ::testing::TestWithParam<FoldCase> {};
+
+TEST_P(FoldTest, WordsFitTheirLinesAndDecodeToTheText)
+{
+    const auto& c = GetParam();
+    const Lines lines = TextLines(c.Head, c.Text);
+    EXPECT_EQ(DecodeWords(lines), c.Text);
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        EXPECT_LE(lines[k].size(), EncodedLineWidth) << lines[k];
+        EXPECT_TRUE(k == 0 ? lines[k].starts_with(c.Head) : lines[k].starts_with(" =?utf-8?")) << lines[k];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, FoldTest,
+    ::testing::Values(FoldCase{"TwoByteCharactersAcrossTheFold", "Subject:  ", Repeat("\xC3\xA9", 40)},
+                      FoldCase{"ThreeByteCharactersAcrossTheFold", "Subject:  ", Repeat("\xE6\x97\xA5", 31)},
+                      FoldCase{"FourByteCharactersAcrossTheFold", "Subject:  ", "ab" + Repeat("\xF0\x9F\x98\x80", 23)},
+                      FoldCase{"MixedScriptsQChosenForLatin", "Subject:  ",
+                               Repeat("R\xC3\xA9sum\xC3\xA9 caf\xC3\xA9 ", 9) + "\xD0\x9F\xD1\x91\xD1\x82\xD1\x80"},
+                      FoldCase{"SpacesAndSignsKept", "Subject:  ", "  a_b=c?d \t  \xC3\xBC  "},
+                      FoldCase{"NoRoomBesideALongHead", std::string(70, 'h'), "\xC3\xBC" "ber"},
+                      FoldCase{"AsciiPastTheLineLimitIsEncoded", "Subject:  ", std::string(989, 'a')}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+struct LinesCase {
+    const char* Name;
+    Lines Got, Expected;
+};
+class HeaderLinesTest : public ::testing::TestWithParam<LinesCase> {};
+
+TEST_P(HeaderLinesTest, AreWrittenExactly)
+{
+    EXPECT_EQ(GetParam().Got, GetParam().Expected);
+}
+
+const std::string E9 = "%C3%A9";
+INSTANTIATE_TEST_SUITE_P(
+    Values, HeaderLinesTest,
+    ::testing::Values(
+        LinesCase{"EqualsQuestionMarkIsEncoded", TextLines("Subject:  ", "=?x?="), {"Subject:  =?utf-8?B?PT94Pz0=?="}},
+        LinesCase{"TieGoesToQ", TextLines("Subject:  ", "Zo\xC3\xAB"), {"Subject:  =?utf-8?Q?Zo=C3=AB?="}},
+        LinesCase{"AsciiUpToTheLineLimitStays", TextLines("Subject:  ", std::string(988, 'a')),
+                  {"Subject:  " + std::string(988, 'a')}},
+        LinesCase{"NameWithSpecialsQuoted", MailboxLines("To:       ", "Smith, John (IT)", "j@x"),
+                  {"To:       \"Smith, John (IT)\"<j@x>"}},
+        LinesCase{"QuotesAndBackslashesEscaped", MailboxLines("To:       ", "Say \"hi\" \\o/", "j@x"),
+                  {"To:       \"Say \\\"hi\\\" \\\\o/\"<j@x>"}},
+        LinesCase{"NonAsciiNameWithSpecialsEncoded", MailboxLines("CC:       ", "M\xC3\xBCller, Zo\xC3\xAB", "m@x.de", ","),
+                  {"CC:       =?utf-8?B?TcO8bGxlciwgWm/Dqw==?= <m@x.de>,"}},
+        LinesCase{"LongAddressOnItsOwnLine",
+                  MailboxLines("To:       ", Repeat("\xC3\xA9", 20), std::string(60, 'a') + "@x.org"),
+                  {"To:       =?utf-8?B?" + Repeat("w6nDqcOp", 6) + "w6k=?=", " =?utf-8?B?w6k=?=",
+                   " <" + std::string(60, 'a') + "@x.org>"}},
+        LinesCase{"ShortFileNameOnOneLine", Rfc2231Lines("Content-Disposition: attachment;", "filename", "\xC3\xBC '*.txt"),
+                  {"Content-Disposition: attachment; filename*=utf-8''%C3%BC%20%27%2A.txt"}},
+        LinesCase{"LongFileNameContinued",
+                  Rfc2231Lines("Content-Disposition: attachment;", "filename", Repeat("\xC3\xA9", 30) + ".pdf"),
+                  {"Content-Disposition: attachment;", " filename*0*=utf-8''" + Repeat(E9, 9) + ";",
+                   " filename*1*=" + Repeat(E9, 10) + ";", " filename*2*=" + Repeat(E9, 10) + ";",
+                   " filename*3*=" + E9 + ".pdf"}},
+        LinesCase{"DateWestWithHalfHour", Lines{FormatDate({1999, 1, 1, 0, 0, 0, 5, -(3 * 3600 + 1800)})},
+                  {"Fri, 01 Jan 1999 00:00:00 -0330"}},
+        LinesCase{"MessageIdWithoutUsableDomain",
+                  Lines{MessageId(std::vector<unsigned char>{0xAB, 1}, ""), MessageId(std::vector<unsigned char>{2}, "a b.org"),
+                        MessageId(std::vector<unsigned char>{3}, "x..org")},
+                  {"<AB01@localhost.invalid>", "<02@localhost.invalid>", "<03@localhost.invalid>"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace

@@ -1,0 +1,225 @@
+// Runs every SMTP scenario in tests/data/smtp/ and tests/data/compose/
+// (format in tests/data/smtp/README): one test per file, named after it.
+#include "mime.h"
+#include "smtp_session.h"
+#include "test_data.h"
+
+#include <map>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+struct TScenario {
+    fs::path File;
+    Pairs Settings, Outcome;
+    Lines Script;   // steps of TFakeSMTPServer
+};
+// Failures name the file, not the bytes of the case.
+void PrintTo(const TScenario& s, std::ostream* out) { *out << s.File.filename(); }
+
+TScenario Parse(const fs::path& file)
+{
+    TScenario s{file, {}, {}, {}};
+    std::istringstream in(ReadFile(file));
+    for (std::string line; std::getline(in, line);) {
+        const auto colon = line.find(':');
+        if (line.starts_with('#') || colon == std::string::npos)
+            continue;
+        const std::string key = line.substr(0, colon), value = Unescape(line.substr(std::min(colon + 2, line.size())));
+        const std::map<std::string, std::string> special = {
+            {"S <close>", "X:"}, {"S <silence>", "H:"}, {"C <message>", "D:"}, {"C <data>", "D: any"}};
+        if (special.contains(key + " " + value))
+            s.Script.push_back(special.at(key + " " + value));
+        else if (key == "S" && value.starts_with("<pause "))
+            s.Script.push_back("P: " + value.substr(7, value.size() - 8));
+        else if (key == "S" || key == "C" || key == "R")
+            s.Script.push_back(key + ": " + value);
+        else if (key.starts_with("@ ") || key.starts_with("= "))
+            (key[0] == '@' ? s.Settings : s.Outcome).emplace_back(key.substr(2), value);
+    }
+    return s;
+}
+
+// The scenarios of a folder; its file "defaults" gives the settings that a
+// case does not set itself.
+std::vector<TScenario> Scenarios(const std::string& folder)
+{
+    const Pairs defaults = Parse(fs::path(TESSALY_TEST_DATA) / folder / "defaults").Settings;
+    std::vector<TScenario> all;
+    for (const auto& file : DataFiles(folder, ".txt")) {
+        TScenario s = Parse(file);
+        Pairs missing;
+        for (const auto& setting : defaults)
+            if (std::none_of(s.Settings.begin(), s.Settings.end(), [&](const auto& own) { return own.first == setting.first; }))
+                missing.push_back(setting);
+        s.Settings.insert(s.Settings.begin(), missing.begin(), missing.end());
+        all.push_back(s);
+    }
+    return all;
+}
+
+// The position of `value` among `names` (enum values in order).
+int Pick(const std::string& value, std::initializer_list<std::string_view> names)
+{
+    const auto at = std::find(names.begin(), names.end(), value);
+    EXPECT_NE(at, names.end()) << "unknown value " << value;
+    return int(at - names.begin());
+}
+
+// What a setting does to the component.
+void Apply(TSMTP& m, const std::string& key, const std::string& v)
+{
+    static const std::map<std::string, std::function<void(TSMTP&, const std::string&)>> setters = {
+        {"From", [](TSMTP& m, const std::string& v) { m.SetFrom(v); }},
+        {"To", [](TSMTP& m, const std::string& v) { m.SetRecipient(v); }},
+        {"CC", [](TSMTP& m, const std::string& v) { m.CC().Add(v); }},
+        {"BCC", [](TSMTP& m, const std::string& v) { m.BCC().Add(v); }},
+        {"Subject", [](TSMTP& m, const std::string& v) { m.SetSubject(v); }},
+        {"Body", [](TSMTP& m, const std::string& v) { m.Body().Add(v); }},
+        {"TimeOut", [](TSMTP& m, const std::string& v) { m.SetTimeOut(std::stoi(v)); }},
+        {"UseDomainAddress", [](TSMTP& m, const std::string& v) { m.SetUseDomainAddress(v == "yes"); }},
+        {"ShowResult", [](TSMTP& m, const std::string& v) { m.SetShowResult(v == "yes"); }},
+        {"ReturnReceipt", [](TSMTP& m, const std::string& v) { m.SetReturnReceipt(v == "yes"); }},
+        {"Encoding", [](TSMTP& m, const std::string& v) { m.SetEncoding(TEncoding(Pick(v, {"UU", "MIME"}))); }},
+        {"CharSet", [](TSMTP& m, const std::string& v) {
+             m.SetCharSet(TCharSet(Pick(v, {"us-ascii", "iso-8859-1", "utf-8"}))); }},
+        {"Priority", [](TSMTP& m, const std::string& v) { m.SetPriority(TPriority(Pick(v, {"low", "normal", "high"}))); }},
+        {"Security", [](TSMTP& m, const std::string& v) {
+             m.SetSecurity(TSecurity(Pick(v, {"auto", "none", "starttls", "tls"}))); }},
+        {"User", [](TSMTP& m, const std::string& v) { m.SetUser(v); }},
+        {"Password", [](TSMTP& m, const std::string& v) { m.OnPassword = [v] { return std::optional(v); }; }},
+        {"Boundary", [](TSMTP& m, const std::string& v) { m.SetBoundary(v); }},
+        {"Attachment", [](TSMTP& m, const std::string& v) { m.Attachments().Add(TESSALY_TEST_DATA "/" + v); }},
+        {"File", [](TSMTP& m, const std::string& v) {   // "name = bytes": a file made for the case
+             const auto at = v.find(" =");
+             m.Attachments().Add(TestFile(v.substr(0, at), v.substr(std::min(at + 3, v.size())))); }},
+        {"Server", [](TSMTP& m, const std::string& v) {
+             m.SetServer(v == "<refused>" ? "127.0.0.1:" + std::to_string(ClosedPort()) : v); }},
+        {"StatusHandler", [](TSMTP& m, const std::string& v) { if (v != "yes") m.OnStatusChange = nullptr; }},
+    };
+    const auto setter = setters.find(key);
+    EXPECT_NE(setter, setters.end()) << "unknown setting " << key;
+    if (setter != setters.end())
+        setter->second(m, v);
+}
+
+const char* const StatusNames[] = {"Idle", "Connecting", "LoggingIn", "LoggingOut", "SendingHeaders",
+                                   "SendingCommands", "SendingBody", "SendingAttachments", "Canceled", "Encoding"};
+
+template <class T, class F>
+std::string Joined(const std::vector<T>& items, F text)
+{
+    std::string all;
+    for (const auto& item : items)
+        all += (all.empty() ? "" : " ") + text(item);
+    return all;
+}
+
+// `text` with the path of tests/data written "<data>", so that messages
+// and boxes naming a data file are the same in every checkout.
+std::string Portable(std::string text)
+{
+    for (std::size_t at; (at = text.find(TESSALY_TEST_DATA)) != std::string::npos;)
+        text.replace(at, std::string_view(TESSALY_TEST_DATA).size(), "<data>");
+    return text;
+}
+
+// A scenario without server lines gets a willing server: every command
+// accepted, each message compared with the golden file.
+Lines StandardDialogue(const TSMTP& smtp, const std::string& steps)
+{
+    Lines script = {"S: 220 fake.test", "C: <any>", "S: 250 ok"};
+    const std::size_t envelope = !SplitAddress(smtp.From()).first.empty() + 1 + smtp.CC().Count() + smtp.BCC().Count();
+    for (std::size_t at = steps.find("transmit"); at != std::string::npos; at = steps.find("transmit", at + 1)) {
+        for (std::size_t i = 0; i < envelope; ++i)
+            script.insert(script.end(), {"C: <any>", "S: 250 ok"});
+        script.insert(script.end(), {"C: DATA", "S: 354 go ahead", "D:", "S: 250 queued"});
+    }
+    return Join({script, {"C: QUIT", "S: 221 bye"}});
+}
+
+class Scenario : public SMTPSessionTest, public ::testing::WithParamInterface<TScenario> {
+public:
+    static void SetUpTestSuite() { SetContentTypeTable(std::string_view("application/zip zip\nTEXT/Plain txt\n")); }
+    // The client's lines as the script expects them, compared from the
+    // first difference on; "<any>" takes the line sent, a message the
+    // lines up to ".".
+    void CheckClientLines(const TScenario& s)
+    {
+        PumpUntil([&] { return Server->ClientClosed() || !Server->Connections(); });
+        const Lines& got = Server->Received();
+        Lines want;
+        for (const auto& step : s.Script) {
+            const auto at = got.begin() + std::min(want.size(), got.size());
+            if (step.starts_with("C: "))
+                want.push_back(step == "C: <any>" && at != got.end() ? *at : step.substr(3));
+            if (!step.starts_with("D:"))
+                continue;
+            const auto end = std::find(at, got.end(), ".");
+            std::string text;
+            for (auto line = at; line != end; ++line)
+                text += *line + "\r\n";
+            const std::string portable = Portable(text);
+            if (step == "D:") {
+                EXPECT_EQ(portable, Golden(fs::path(s.File).replace_extension(".eml"), portable)) << "the message";
+            }
+            want.insert(want.end(), at, end);
+            want.push_back(".");
+        }
+        const auto from = std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin();
+        const auto slice = [from](const Lines& l) { return Lines(l.begin() + std::min<long>(from, l.size()),
+                                                                 l.begin() + std::min<long>(from + 3, l.size())); };
+        EXPECT_EQ(slice(got), slice(want)) << "client lines from line " << from;
+    }
+    // The value of outcome line `key` as this run produced it.
+    std::string Actual(const std::string& key, const std::string& error)
+    {
+        const std::map<std::string, std::function<std::string()>> outcomes = {
+            {"error", [&] { return error; }},
+            {"failed", [&] { return Smtp->TransferFailed() ? "yes" : "no"; }},
+            {"log", [&] { return Smtp->SessionLog().Empty() ? "" : std::string(Smtp->SessionLog().Last()); }},
+            {"status", [&] { return StatusNames[Smtp->Status()]; }},
+            {"statuses", [&] { return Joined(Statuses, [](TMailStatus s) { return std::string(StatusNames[s]); }); }},
+            {"progress", [&] { return Joined(Progress, [](int p) { return std::to_string(p); }); }},
+            {"box", [&] { return Boxes.empty() ? "none" : Portable(Joined(Boxes, [](const std::string& b) { return b; })); }},
+            {"blocks", [&] { return std::to_string(Smtp->EncodedAttachments().size()); }}};
+        return outcomes.contains(key) ? outcomes.at(key)() : "<unknown outcome " + key + ">";
+    }
+};
+
+TEST_P(Scenario, Run)
+{
+    TScenario s = GetParam();
+    Smtp->SetBoundary("31415926");
+    std::string steps = "open login transmit logout";
+    for (const auto& [key, value] : s.Settings)
+        key == "Steps" ? void(steps = value) : Apply(*Smtp, key, value);
+    const std::string server = Smtp->Server();
+    if (s.Script.empty() && server.empty())
+        s.Script = StandardDialogue(*Smtp, steps);
+    Serve(s.Script);
+    if (!server.empty())
+        Smtp->SetServer(server);
+    std::string error = "none";   // the message of the first failure
+    try {
+        std::istringstream words(steps);
+        for (std::string op; words >> op;)
+            op == "open" ? Smtp->Open() : op == "login" ? Smtp->Login() : op == "transmit" ? Smtp->Transmit()
+                : op == "logout" ? Smtp->Logout() : throw std::invalid_argument("unknown step " + op);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    Smtp->Close();
+    CheckClientLines(s);
+    for (const auto& [key, value] : s.Outcome)
+        EXPECT_EQ(Actual(key, error), value) << "= " << key;
+}
+
+std::string Name(const ::testing::TestParamInfo<TScenario>& info) { return info.param.File.stem().string(); }
+INSTANTIATE_TEST_SUITE_P(Smtp, Scenario, ::testing::ValuesIn(Scenarios("smtp")), Name);
+INSTANTIATE_TEST_SUITE_P(Compose, Scenario, ::testing::ValuesIn(Scenarios("compose")), Name);
+
+} // namespace

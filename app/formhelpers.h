@@ -2,6 +2,8 @@
 #pragma once
 
 #include "dialogs.h"
+#include "msgbox.h"
+#include "profile.h"
 
 #include <QLatin1String>
 #include <QString>
@@ -27,4 +29,16 @@ inline TFileChooser OpenTextChooser(const QString& title)
     chooser.InitialDir = QStringLiteral(".");
     chooser.MustExist = true;
     return chooser;
+}
+
+// A text that the settings file could not give back whole is refused where
+// it is entered, with a message, instead of losing its end at the next
+// start.
+inline bool FitsTheSettings(const QString& text)
+{
+    static_assert(kMaxProfileValue == 1023, "the message names the limit");
+    if (FitsProfileValue(text.toStdString()))
+        return true;
+    MessageDlg(TMsgKind::Error, "Entry is too long: the settings file keeps at most 1023 characters of it.");
+    return false;
 }

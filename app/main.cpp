@@ -94,7 +94,7 @@ int main(int argc, char** argv)
     // does not count as the last window for Qt.
     QApplication::setQuitOnLastWindowClosed(false);
     TfrmMailTo frmMailTo(RunArguments(arguments));
-    // A command-line run tells its caller whether it sent (ExitCode).
+    // A command-line run tells its caller whether it sent and saved (ExitCode).
     QObject::connect(
         &frmMailTo, &TfrmMailTo::Closed, &app, [&] { QCoreApplication::exit(frmMailTo.ExitCode()); },
         Qt::QueuedConnection);

@@ -39,6 +39,15 @@ QString WithDefaultSuffix(const QString& path, const QString& suffix)
         return path;
     return path + QLatin1Char('.') + suffix;
 }
+
+bool ConfirmReplace(const QString& path)
+{
+    enum { kReplace, kKeep };
+    const TQuestion question{TMsgKind::Warning, "Save as text file...",
+                             QFileInfo(path).fileName().toStdString() + " already exists.\nDo you want to replace it?",
+                             {"&Yes", "&No"}, kKeep};
+    return AskQuestion(question) == kReplace;
+}
 }
 
 std::string LineBreaksToCrLf(std::string_view bytes)
@@ -240,6 +249,13 @@ void TMsgDlg::Button2Click()
     chooser.DefaultSuffix = QStringLiteral("txt");
     chooser.MustExist = false;
     chooser.ConfirmOverwrite = true;
-    if (const auto chosen = ChooseFile(this, chooser))
-        SaveToFile(WithDefaultSuffix(*chosen, chooser.DefaultSuffix));
+    const auto chosen = ChooseFile(this, chooser);
+    if (!chosen)
+        return;
+    // The chooser asked about the name it returned; a name that gets its
+    // ".txt" only now may meet another file, which is not replaced unasked.
+    const QString path = WithDefaultSuffix(*chosen, chooser.DefaultSuffix);
+    if (path != *chosen && QFileInfo::exists(path) && !ConfirmReplace(path))
+        return;
+    SaveToFile(path);
 }

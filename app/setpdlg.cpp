@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -386,8 +387,16 @@ void ShowSetup(QWidget* parent, TSMTP& mailer, TRunSettings& run)
 {
     TSetupDlg dialog(parent);
     dialog.Fill(mailer, run);
-    if (ExecDialog(dialog) == QDialog::Accepted)
-        dialog.CopyBack(mailer, run);
+    // A text too long for the settings file keeps the dialog open.
+    const auto fits = [&dialog] {
+        const auto edits = dialog.findChildren<QLineEdit*>();
+        return std::all_of(edits.begin(), edits.end(), [](const QLineEdit* e) { return FitsTheSettings(e->text()); });
+    };
+    while (ExecDialog(dialog) == QDialog::Accepted)
+        if (fits()) {
+            dialog.CopyBack(mailer, run);
+            return;
+        }
 }
 
 // ---- submission: TLS and login ---------------------------------------------

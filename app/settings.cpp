@@ -85,22 +85,11 @@ void LoadServer(const TIniFile& ini, TSMTP& mailer)
 // The enumerations are stored as their numbers; an unknown number (a file
 // from a later version, or edited by hand) loads as Auto. No secret is ever
 // stored here: the password lives in the desktop keyring or comes from
-// PasswordCommand.
+// PasswordCommand. Texts that the reader would trim or unquote are
+// written quoted by the profile itself, so a command line such as
+// "pass" show "mail" comes back as it was.
 constexpr int kMaxSecurity = secTLS;
 constexpr int kMaxAuthMethod = amOAUTHBEARER;
-
-// The profile reader drops blanks around a value and one pair of enclosing
-// quotation marks (" or '); a text that would lose either is written quoted, so a
-// command line such as "pass" show "mail" comes back as it was.
-std::string ProtectedText(const std::string& text)
-{
-    if (text.empty())
-        return text;
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    const bool blankEdge = blank(text.front()) || blank(text.back());
-    const bool quoted = text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front();
-    return blankEdge || quoted ? '"' + text + '"' : text;
-}
 
 void LoadSubmission(const TIniFile& ini, TSMTP& mailer)
 {
@@ -115,10 +104,10 @@ void LoadSubmission(const TIniFile& ini, TSMTP& mailer)
 void SaveSubmission(TIniFile& ini, const TSMTP& mailer)
 {
     ini.WriteInteger(kSetup, "Security", mailer.Security());
-    ini.WriteString(kSetup, "User", ProtectedText(mailer.User()));
+    ini.WriteString(kSetup, "User", mailer.User());
     ini.WriteInteger(kSetup, "AuthMethod", mailer.AuthMethod());
-    ini.WriteString(kSetup, "PasswordCommand", ProtectedText(mailer.PasswordCommand()));
-    ini.WriteString(kSetup, "CAFile", ProtectedText(mailer.CAFile()));
+    ini.WriteString(kSetup, "PasswordCommand", mailer.PasswordCommand());
+    ini.WriteString(kSetup, "CAFile", mailer.CAFile());
     ini.WriteString(kSetup, "TrustedCertificate", mailer.TrustedCertificates());
 }
 
@@ -204,13 +193,13 @@ void SaveSettings(const std::string& path, const TSMTP& mailer, const TRunSettin
 {
     // The file is read again now, so keys that another program wrote since
     // the start-up are kept unless we write them ourselves.
-    TIniFile ini(path);
-    SaveConnection(ini, mailer, run, window);
-    SaveWindow(ini, window);
-    SaveServer(ini, mailer);
-    SaveSubmission(ini, mailer);
-    SaveAddresses(ini, addresses);
     try {
+        TIniFile ini(path);
+        SaveConnection(ini, mailer, run, window);
+        SaveWindow(ini, window);
+        SaveServer(ini, mailer);
+        SaveSubmission(ini, mailer);
+        SaveAddresses(ini, addresses);
         ini.UpdateFile();
     } catch (const EIniFileError& error) {
         throw ESettingsError(error.what());

@@ -24,6 +24,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -179,7 +180,7 @@ TfrmMailTo::TfrmMailTo(const QStringList& Arguments, const std::optional<std::st
 
     // The window's tab order: the list, the control panel, the sending panel.
     QWidget* order[] = {lstAddresses, Button1, txtAddress, Button3, btnHidePanel, btnSetup,
-                        Button5, btnRemSelected, btnColor, btnFont, Button2};
+                        Button5, btnRemSelected, btnColor, btnFont, btnTextColor, Button2};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     lstAddresses->setFocus();
@@ -221,6 +222,7 @@ void TfrmMailTo::BuildControlPanel()
     btnRemSelected = MakeButton(pnlControl, "btnRemSelected", "&Remove selected");
     btnColor = MakeButton(pnlControl, "btnColor", "&Color", "Set background color...");
     btnFont = MakeButton(pnlControl, "btnFont", "&Font", "Set font and properties...");
+    btnTextColor = MakeButton(pnlControl, "btnTextColor", "&Text Color", "Set text color...");
     Label1 = new QLabel(QStringLiteral("Select addresses to mail dragged files to:"), pnlControl);
     Label1->setObjectName(QStringLiteral("Label1"));
 
@@ -251,6 +253,9 @@ void TfrmMailTo::BuildControlPanel()
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(Label1);
     bottom->addStretch(1);
+    // Below Font and Color: the middle row has no room left in the
+    // default width.
+    bottom->addWidget(btnTextColor);
     bottom->addWidget(Button5);
     rows->addLayout(top);
     rows->addLayout(middle);
@@ -264,6 +269,7 @@ void TfrmMailTo::BuildControlPanel()
     connect(btnRemSelected, &QPushButton::clicked, this, &TfrmMailTo::btnRemSelectedClick);
     connect(btnColor, &QPushButton::clicked, this, &TfrmMailTo::btnColorClick);
     connect(btnFont, &QPushButton::clicked, this, &TfrmMailTo::Button7Click);
+    connect(btnTextColor, &QPushButton::clicked, this, &TfrmMailTo::btnTextColorClick);
 }
 
 void TfrmMailTo::BuildSendingPanel()
@@ -391,21 +397,46 @@ void TfrmMailTo::FormCreate()
     ReSort();
 }
 
+namespace {
+// How much of the window a screen must show for the window to be found and
+// dragged back: its top edge on the screen and this much of it in view.
+constexpr int kMinVisibleExtent = 50;
+
+bool SeenOnAScreen(const QRect& wanted)
+{
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        const QRect seen = area.intersected(wanted);
+        if (wanted.top() >= area.top() && wanted.top() < area.bottom()
+            && seen.width() >= std::min(kMinVisibleExtent, wanted.width())
+            && seen.height() >= std::min(kMinVisibleExtent, wanted.height()))
+            return true;
+    }
+    return QGuiApplication::screens().isEmpty();
+}
+}
+
 void TfrmMailTo::ApplyBounds(const TWindowSettings& window)
 {
     resize(window.Width, window.Height);
     QRect wanted(window.Left, window.Top, width(), height());
-    // A place that no screen shows any more (a monitor that was unplugged)
-    // would hide the window: start at the default place instead.
-    bool seen = false;
-    for (const QScreen* screen : QGuiApplication::screens())
-        seen = seen || screen->availableGeometry().intersects(wanted);
-    if (!seen && !QGuiApplication::screens().isEmpty()) {
+    // A place that no screen shows (a monitor that was unplugged, a title
+    // bar above the screen's top) would hide the window: start at the
+    // default place instead.
+    if (!SeenOnAScreen(wanted)) {
         const TWindowSettings defaults;
         wanted.moveTopLeft(QGuiApplication::primaryScreen()->availableGeometry().topLeft()
                            + QPoint(defaults.Left, defaults.Top));
     }
     move(wanted.topLeft());
+    FPlace = wanted.topLeft();
+}
+
+void TfrmMailTo::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    if (isVisible() && !FChangingMode)
+        FPlace = pos();
 }
 
 void TfrmMailTo::ApplyListFont(const TWindowSettings& window)
@@ -425,8 +456,8 @@ TWindowSettings TfrmMailTo::CurrentWindowSettings() const
     TWindowSettings window;
     window.Height = height();
     window.Width = width();
-    window.Top = pos().y();
-    window.Left = pos().x();
+    window.Top = FPlace.y();
+    window.Left = FPlace.x();
     window.ShowPanel = !pnlControl->isHidden();
     window.FontColor = FFontColor;
     const QFont font = lstAddresses->font();
@@ -477,9 +508,26 @@ bool TfrmMailTo::FormClose()
         SaveSettings(FSettingsPath, Mailer, Run, CurrentWindowSettings(), EntryStrings());
         return true;
     } catch (const ESettingsError& e) {
-        ShowStandardError(e.what());
-        return false;
+        return CloseWithoutSaving(e.what());
     }
+}
+
+// Whether the window closes after the settings could not be saved. A
+// window that can never close is worse than lost settings, so the user
+// chooses; a command-line run has nobody to ask, so it reports the failure
+// and ends with a status that says so.
+bool TfrmMailTo::CloseWithoutSaving(const std::string& failure)
+{
+    if (!FArguments.isEmpty()) {
+        std::fprintf(stderr, "%s: %s.\n", ApplicationTitle().c_str(), failure.c_str());
+        FExitCode = kExitFailed;
+        return true;
+    }
+    enum { kClose, kGoBack };
+    const TQuestion question{TMsgKind::Error, ApplicationTitle(),
+                             failure + ".\n\nClose without saving the settings and the address list?",
+                             {"Close &without saving", "&Go back"}, kGoBack};
+    return AskQuestion(question) == kClose;
 }
 
 void TfrmMailTo::closeEvent(QCloseEvent* event)
@@ -525,6 +573,7 @@ void TfrmMailTo::Exit1Click()
 void TfrmMailTo::SetCompactFlags(bool compact)
 {
     const bool shown = isVisible();
+    const bool active = isActiveWindow();
     setWindowFlags(compact ? CompactFlags() : NormalFlags());
     // Compact, the window may shrink to the list alone.
     setMinimumSize(layout()->minimumSize());
@@ -532,9 +581,20 @@ void TfrmMailTo::SetCompactFlags(bool compact)
     FSizeGrip->setVisible(compact);
     FSizeGrip->raise();
     // Changing the flags rebuilds the native window, hidden: show it again.
-    // Drops stay accepted (the widget keeps its acceptDrops).
-    if (shown)
-        show();
+    // Drops stay accepted (the widget keeps its acceptDrops). The new window
+    // must be the active one again, with the list focused when the focus was
+    // on the panel that just went away, or the menu's keys reach nothing.
+    if (!shown)
+        return;
+    show();
+    if (active) {
+        activateWindow();
+        // The new native window may take the focus without the widget layer
+        // hearing of it: the shortcuts would then see no active window.
+        QApplication::setActiveWindow(this);
+    }
+    if (!focusWidget() || !focusWidget()->isVisibleTo(this))
+        lstAddresses->setFocus();
 }
 
 void TfrmMailTo::btnHidePanelClick()
@@ -543,11 +603,13 @@ void TfrmMailTo::btnHidePanelClick()
     if (FCompact)
         return;
     const QRect outer = frameGeometry();
+    FChangingMode = true;
     SetCompactFlags(true);
     // The client area takes the height the whole window had, title bar
     // included, so the list gains the room of the panel and the title.
     resize(width(), outer.height());
-    move(outer.topLeft());
+    move(FPlace);
+    FChangingMode = false;
 }
 
 void TfrmMailTo::ShowPanel1Click()
@@ -555,9 +617,10 @@ void TfrmMailTo::ShowPanel1Click()
     pnlControl->show();
     if (!FCompact)
         return;
-    const QPoint place = pos();
+    FChangingMode = true;
     SetCompactFlags(false);
-    move(place);
+    move(FPlace);
+    FChangingMode = false;
 }
 
 bool TfrmMailTo::eventFilter(QObject* watched, QEvent* event)
@@ -603,6 +666,13 @@ void TfrmMailTo::btnColorClick()
     const QColor current = TColorToQColor(FBackColor, QApplication::palette(lstAddresses));
     if (const auto color = ChooseColor(this, current))
         SetListColors(FFontColor, QColorToTColor(*color));
+}
+
+void TfrmMailTo::btnTextColorClick()
+{
+    const QColor current = lstAddresses->palette().color(QPalette::Text);
+    if (const auto color = ChooseColor(this, current))
+        SetListColors(QColorToTColor(*color), FBackColor);
 }
 
 void TfrmMailTo::SetListColors(std::int32_t fontColor, std::int32_t backColor)

@@ -9,6 +9,7 @@
 #include "smtp.h"
 
 #include <QColor>
+#include <QPoint>
 #include <QFrame>
 #include <QPalette>
 #include <QStringList>
@@ -77,6 +78,7 @@ public:
     QPushButton* btnRemSelected = nullptr;
     QPushButton* btnColor = nullptr;
     QPushButton* btnFont = nullptr;
+    QPushButton* btnTextColor = nullptr;   // the font dialog has no colour
     QLabel* Label1 = nullptr;
 
     QWidget* pnlSending = nullptr;
@@ -109,9 +111,11 @@ public:
     const std::optional<TMailtoLink>& Link() const { return FLink; }
     // What the message dialog lists for confirmation: recipients and files.
     QStringList RunSummary(const TMessageDraft& draft) const;
-    // The program's exit status after a command-line run: 0 when it sent
-    // everything, 1 otherwise.
+    // The program's exit status once the window has closed: 0, or
+    // kExitFailed after a command-line run that did not send everything or
+    // could not save the settings.
     int ExitCode() const { return FExitCode; }
+    static constexpr int kExitFailed = 1;
     const std::string& SettingsPath() const { return FSettingsPath; }
     const QStringList& Arguments() const { return FArguments; }
     bool CompactMode() const { return FCompact; }
@@ -134,6 +138,7 @@ public:
     void ShowPanel1Click();
     void Button7Click();       // "&Font"
     void btnColorClick();
+    void btnTextColorClick();
     void Button5Click();       // "&Help"
     void Exit1Click();
     void MailtoSelected1Click();
@@ -150,7 +155,8 @@ public:
     void popAddAddressClick();
     void Editselected1Click();
     void Removeselected1Click();
-    // Inserts `text` at its sorted place, keeping the other selections.
+    // Inserts `text` at its sorted place, keeping the other selections; a
+    // text too long for the settings file is refused with a message.
     void AddEntry(const QString& text);
     // Sorts the whole list again; no entry stays selected.
     void ReSort();
@@ -173,6 +179,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -186,6 +193,7 @@ private:
     void ApplyListFont(const TWindowSettings& window);
     bool FormCloseQuery();
     bool FormClose();
+    bool CloseWithoutSaving(const std::string& failure);
     TWindowSettings CurrentWindowSettings() const;
     void SetCompactFlags(bool compact);
 
@@ -197,6 +205,7 @@ private:
     void ShowSending(bool sending);
     void RestoreAfterRun(bool panelWasVisible);
     void StartDroppedRun();
+    bool TakesDrop(QDropEvent* event) const;
     void TakeLink(TMailingRun& run) const;
     void LogoutShowingDone();
     void UpdateEmptyHint();
@@ -215,6 +224,11 @@ private:
     bool FActivated = false;
     bool FDropPending = false;
     bool FClosed = false;
+    // Where the window was last put or moved by the user, outer top-left:
+    // what the settings keep. Moves while the mode changes rebuild the
+    // native window and say nothing about where the user wants it.
+    QPoint FPlace;
+    bool FChangingMode = false;
     bool FCompact = false;
     std::int32_t FFontColor = 0;
     std::int32_t FBackColor = std::int32_t(0x80000005u);

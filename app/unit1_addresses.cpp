@@ -41,6 +41,8 @@ void TfrmMailTo::AddEntry(const QString& typed)
 {
     // "Name <address>" as typed is kept as the address value "address|name".
     const QString text = QString::fromStdString(StoredAddress(typed.toStdString()));
+    if (!FitsTheSettings(text))
+        return;
     int row = 0;
     while (row < lstAddresses->count() && !Before(text, lstAddresses->item(row)->text()))
         ++row;
@@ -143,7 +145,10 @@ void TfrmMailTo::EditEntry(int row)
     PrepareAddressDialog(dialog, "Edit address/list:", QString::fromStdString(DisplayAddress(entry.toStdString())));
     if (ExecDialog(dialog) != QDialog::Accepted)
         return;
-    lstAddresses->item(row)->setText(QString::fromStdString(StoredAddress(dialog.txtEmail->text().toStdString())));
+    const QString text = QString::fromStdString(StoredAddress(dialog.txtEmail->text().toStdString()));
+    if (!FitsTheSettings(text))
+        return;
+    lstAddresses->item(row)->setText(text);
     ReSort();
 }
 

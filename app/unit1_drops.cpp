@@ -60,32 +60,36 @@ QStringList LocalFiles(const QMimeData* data)
 
 // ---- drops ------------------------------------------------------------------------
 
+// Whether the window takes this drag, as a copy. Mailing a file never
+// takes it away: a move would let the file manager delete the original
+// once the drop is accepted.
+bool TfrmMailTo::TakesDrop(QDropEvent* event) const
+{
+    if (FTransferActive || FDropPending || !(event->possibleActions() & Qt::CopyAction)
+        || LocalFiles(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
+}
+
 void TfrmMailTo::dragEnterEvent(QDragEnterEvent* event)
 {
     // During a run the window takes no drop: the cursor says so.
-    if (!FTransferActive && !FDropPending && !LocalFiles(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    TakesDrop(event);
 }
 
 void TfrmMailTo::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!FTransferActive && !FDropPending && !LocalFiles(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    TakesDrop(event);
 }
 
 void TfrmMailTo::dropEvent(QDropEvent* event)
 {
-    const QStringList names = LocalFiles(event->mimeData());
-    if (FTransferActive || FDropPending || names.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    AcceptDroppedFiles(names);
+    if (TakesDrop(event))
+        AcceptDroppedFiles(LocalFiles(event->mimeData()));
 }
 
 void TfrmMailTo::AcceptDroppedFiles(const QStringList& names)

@@ -59,7 +59,7 @@ void TfrmMailTo::SendMail()
     // A start with arguments performs exactly one run, whatever its outcome;
     // a script learns from the exit status whether it sent.
     if (!FArguments.isEmpty()) {
-        FExitCode = outcome == TRunOutcome::Sent ? 0 : 1;
+        FExitCode = outcome == TRunOutcome::Sent ? 0 : kExitFailed;
         close();
     }
 }

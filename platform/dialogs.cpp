@@ -11,9 +11,12 @@
 #include <QFontDialog>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QUrl>
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 template <typename T>
@@ -57,14 +60,27 @@ TFileChooserHandler SetFileChooserHandler(TFileChooserHandler handler)
     return std::exchange(Slot<TFileChooserHandler>(), std::move(handler));
 }
 
+namespace {
+// The folder of the last file chosen: a chooser that starts in "." opens
+// there. The process's working directory stays as it was, or relative list
+// entries and the log file would resolve somewhere else afterwards.
+QString& LastChosenFolder()
+{
+    static QString folder;
+    return folder;
+}
+}
+
 std::optional<QString> ChooseFile(QWidget* parent, const TFileChooser& chooser)
 {
     if (auto& handler = Slot<TFileChooserHandler>())
         return handler(parent, chooser);
 
     QFileDialog dialog(parent, chooser.Title);
+    const QString initial = chooser.InitialDir == QLatin1String(".") && !LastChosenFolder().isEmpty()
+        ? LastChosenFolder() : chooser.InitialDir;
     const QString start = chooser.FileName.isEmpty()
-        ? chooser.InitialDir
+        ? initial
         : QFileInfo(chooser.FileName).absoluteFilePath();
     dialog.setDirectory(QFileInfo(chooser.FileName.isEmpty() ? start + QStringLiteral("/") : start).absolutePath());
     if (!chooser.FileName.isEmpty())
@@ -85,9 +101,7 @@ std::optional<QString> ChooseFile(QWidget* parent, const TFileChooser& chooser)
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     const QString chosen = QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
-    // The choosers do not restore the working directory: the next chooser
-    // that starts in "." opens where the user last picked a file.
-    QDir::setCurrent(QFileInfo(chosen).absolutePath());
+    LastChosenFolder() = QFileInfo(chosen).absolutePath();
     return chosen;
 }
 
@@ -157,14 +171,42 @@ void WidenForTitle(QMessageBox& box)
                       grid->columnCount());
 }
 
+namespace {
+QMessageBox::Icon KindIcon(TMsgKind kind)
+{
+    switch (kind) {
+    case TMsgKind::Error: return QMessageBox::Critical;
+    case TMsgKind::Warning: return QMessageBox::Warning;
+    case TMsgKind::Information: return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+std::size_t ShowQuestion(const TQuestion& question)
+{
+    QMessageBox box(KindIcon(question.Kind), QString::fromStdString(question.Title),
+                    QString::fromStdString(question.Text), QMessageBox::NoButton);
+    std::vector<QPushButton*> buttons;
+    for (const std::string& caption : question.Buttons)
+        buttons.push_back(box.addButton(QString::fromStdString(caption), QMessageBox::ActionRole));
+    if (question.Cancel < buttons.size()) {
+        box.setEscapeButton(buttons[question.Cancel]);
+        box.setDefaultButton(buttons[question.Cancel]);
+    }
+    WidenForTitle(box);
+    box.adjustSize();
+    CenterOnScreen(box);
+    box.exec();
+    const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+    return chosen == buttons.end() ? question.Cancel : std::size_t(chosen - buttons.begin());
+}
+} // namespace
+
 void InstallWidgetMessageBoxes()
 {
+    SetQuestionHandler(ShowQuestion);
     SetMessageBoxHandler([](const TMessageBox& box) {
-        QMessageBox::Icon icon = QMessageBox::Information;
-        if (box.Kind == TMsgKind::Error)
-            icon = QMessageBox::Critical;
-        else if (box.Kind == TMsgKind::Warning)
-            icon = QMessageBox::Warning;
+        const QMessageBox::Icon icon = KindIcon(box.Kind);
         QMessageBox message(icon, QString::fromStdString(box.Title),
                             QString::fromStdString(box.Text), QMessageBox::Ok);
         WidenForTitle(message);

@@ -9,6 +9,11 @@ TMessageBoxHandler& Handler()
     static TMessageBoxHandler handler;
     return handler;
 }
+TQuestionHandler& QuestionHandler()
+{
+    static TQuestionHandler handler;
+    return handler;
+}
 std::string& Title()
 {
     static std::string title = "Tessaly";
@@ -37,6 +42,19 @@ void ShowMessageBox(TMsgKind kind, const std::string& title, const std::string& 
         return;
     }
     std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+}
+
+TQuestionHandler SetQuestionHandler(TQuestionHandler handler)
+{
+    return std::exchange(QuestionHandler(), std::move(handler));
+}
+
+std::size_t AskQuestion(const TQuestion& question)
+{
+    if (QuestionHandler())
+        return QuestionHandler()(question);
+    std::fprintf(stderr, "%s: %s\n", question.Title.c_str(), question.Text.c_str());
+    return question.Cancel;
 }
 
 void MessageDlg(TMsgKind kind, const std::string& text)

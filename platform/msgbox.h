@@ -7,8 +7,10 @@
 // (command-line tools) the box is written to standard error.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 enum class TMsgKind { Error, Warning, Information };
 
@@ -25,6 +27,22 @@ TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler);
 
 // Shows a modal box with one OK button and returns when it is closed.
 void ShowMessageBox(TMsgKind kind, const std::string& title, const std::string& text);
+
+// A question with buttons of its own, answered with the index of the
+// chosen button. Esc and the close box give `Cancel`, which is also the
+// default button, so a hasty Enter takes the safe way.
+struct TQuestion {
+    TMsgKind Kind;
+    std::string Title;
+    std::string Text;
+    std::vector<std::string> Buttons;   // captions; "&" marks the key
+    std::size_t Cancel = 0;
+};
+using TQuestionHandler = std::function<std::size_t(const TQuestion&)>;
+TQuestionHandler SetQuestionHandler(TQuestionHandler handler);
+// Without a handler (command-line tools) the question is written to
+// standard error and answered with `Cancel`.
+std::size_t AskQuestion(const TQuestion& question);
 
 // The program's own boxes: titled by their kind ("Error", "Warning",
 // "Information").

@@ -1,12 +1,10 @@
 #include "profile.h"
 
-#include <QFile>
-#include <QString>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -118,9 +116,9 @@ std::vector<std::string_view> SplitLines(std::string_view text)
     return lines;
 }
 
-std::string UnableToWrite(const std::string& fileName)
+std::string UnableToWrite(const std::string& fileName, const std::string& reason)
 {
-    return "Unable to write to " + fileName;
+    return "Unable to write to " + fileName + ": " + reason;
 }
 
 // ---- replacing a file whole ------------------------------------------------
@@ -140,13 +138,33 @@ bool WriteAll(int fd, std::string_view bytes)
     return true;
 }
 
-// The file that a save really replaces: the target of a symbolic link.
+// Symbolic links followed before a save gives up: the system's own bound.
+constexpr int kMaxLinkHops = 40;
+
+std::string FolderOfPath(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// The file that a save really replaces: the target of a symbolic link,
+// followed link by link so that a link whose target does not exist yet
+// names the file to create (realpath() gives up on it).
 std::string ResolvedTarget(const std::string& fileName)
 {
-    char resolved[PATH_MAX];
-    if (::realpath(fileName.c_str(), resolved))
-        return resolved;
-    return fileName;
+    std::string path = fileName;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        char resolved[PATH_MAX];
+        if (::realpath(path.c_str(), resolved))
+            return resolved;
+        char link[PATH_MAX];
+        const ssize_t size = ::readlink(path.c_str(), link, sizeof link - 1);
+        if (size <= 0)
+            return path;
+        const std::string target(link, std::size_t(size));
+        path = target.front() == '/' ? target : FolderOfPath(path) + "/" + target;
+    }
+    return path;
 }
 
 // Creates a new file beside `target`; returns its descriptor or -1.
@@ -163,9 +181,7 @@ int CreateTemporaryBeside(const std::string& target, std::string& temporary)
 
 void SyncFolderOf(const std::string& target)
 {
-    const auto slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(FolderOfPath(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -174,37 +190,103 @@ void SyncFolderOf(const std::string& target)
 
 }
 
-bool ReplaceFileAtomically(const std::string& fileName, std::string_view bytes)
+int FileReplaceRefusal(const std::string& fileName)
+{
+    struct stat info {};
+    if (::stat(fileName.c_str(), &info) != 0)
+        return errno;
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    if (!S_ISREG(info.st_mode))
+        return EINVAL;
+    // Without a single write bit the file is read-only for everybody:
+    // root's access() would say yes all the same.
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return EACCES;
+    return ::access(fileName.c_str(), W_OK) == 0 ? 0 : errno;
+}
+
+namespace {
+// Writes the temporary file and renames it over `target`; 0 or the error.
+int WriteAndRename(const std::string& target, std::string_view bytes, const struct stat* old)
+{
+    std::string temporary;
+    const int fd = CreateTemporaryBeside(target, temporary);
+    if (fd < 0)
+        return errno;
+    int error = WriteAll(fd, bytes) ? 0 : (errno ? errno : EIO);
+    if (!error && old && ::fchmod(fd, old->st_mode & 07777) != 0)
+        error = errno;
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && ::rename(temporary.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (error)
+        ::unlink(temporary.c_str());
+    return error;
+}
+}
+
+bool ReplaceFileAtomically(const std::string& fileName, std::string_view bytes, int* error)
 {
     const std::string target = ResolvedTarget(fileName);
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && (!S_ISREG(old.st_mode) || ::access(target.c_str(), W_OK) != 0))
+    int failure = exists ? FileReplaceRefusal(target) : 0;
+    if (!failure)
+        failure = WriteAndRename(target, bytes, exists ? &old : nullptr);
+    if (error)
+        *error = failure;
+    if (failure)
         return false;
-    std::string temporary;
-    const int fd = CreateTemporaryBeside(target, temporary);
-    if (fd < 0)
-        return false;
-    bool ok = WriteAll(fd, bytes);
-    if (ok && exists)
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
     SyncFolderOf(target);
     return true;
 }
 
-std::string ProfileValue(std::string_view raw)
+namespace {
+// Where the character after the first `count` characters of `text` begins.
+std::size_t CharacterOffset(std::string_view text, std::size_t count)
+{
+    // A UTF-8 sequence is a lead byte and at most three continuation bytes.
+    constexpr int kMaxContinuation = 3;
+    std::size_t at = 0;
+    for (std::size_t n = 0; n < count && at < text.size(); ++n) {
+        const auto lead = static_cast<unsigned char>(text[at++]);
+        for (int i = 0; lead >= 0xC0 && i < kMaxContinuation && at < text.size()
+                        && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80; ++i)
+            ++at;
+    }
+    return at;
+}
+
+std::string_view Unquoted(std::string_view raw)
 {
     std::string_view value = Trim(raw);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);
-    return std::string(value.substr(0, kMaxProfileValue));
+    return value;
+}
+}
+
+bool FitsProfileValue(std::string_view value)
+{
+    return CharacterOffset(value, kMaxProfileValue) == value.size();
+}
+
+std::string ProfileValue(std::string_view raw)
+{
+    const std::string_view value = Unquoted(raw);
+    return std::string(value.substr(0, CharacterOffset(value, kMaxProfileValue)));
+}
+
+std::string ProfileText(std::string_view value)
+{
+    if (Unquoted(value) == value)
+        return std::string(value);
+    // The reader drops exactly one enclosing pair and nothing inside it.
+    return "\"" + std::string(value) + "\"";
 }
 
 bool ParseProfileInteger(std::string_view text, std::int32_t& value)
@@ -241,22 +323,54 @@ bool SameProfileName(std::string_view a, std::string_view b)
         && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
+namespace {
+// The whole file, or the error number that kept it from being read
+// (ENOENT when there is no file).
+int ReadFileBytes(const std::string& fileName, std::string& bytes)
+{
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    char buffer[65536];
+    int error = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            error = got < 0 ? errno : 0;
+            break;
+        }
+        bytes.append(buffer, std::size_t(got));
+    }
+    ::close(fd);
+    return error;
+}
+}
+
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName))
 {
     FSections.push_back(TSection{});
-    QFile file(QString::fromStdString(FFileName));
-    if (!file.exists())
+    std::string bytes;
+    const int error = ReadFileBytes(FFileName, bytes);
+    // A dangling link or a missing folder reads as no file; the save says
+    // what is wrong with it.
+    if (error == ENOENT || error == ENOTDIR)
         return;
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (error) {
         FReadFailed = true;
+        FReadError = error;
         return;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        FReadFailed = true;
-        return;
-    }
-    Parse(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    Parse(bytes);
+}
+
+TIniFile TIniFile::FromText(std::string fileName, std::string_view text)
+{
+    TIniFile ini(std::string{});
+    ini.FFileName = std::move(fileName);
+    ini.Parse(text);
+    return ini;
 }
 
 void TIniFile::Parse(std::string_view text)
@@ -348,6 +462,14 @@ bool TIniFile::SectionExists(std::string_view section) const
                        [&](const TSection& s) { return SameProfileName(s.Name, section); });
 }
 
+std::vector<std::string> TIniFile::SectionNames() const
+{
+    std::vector<std::string> names;
+    for (std::size_t s = 1; s < FSections.size(); ++s)
+        names.push_back(FSections[s].Name);
+    return names;
+}
+
 TIniFile::TSection& TIniFile::SectionForWrite(std::string_view section)
 {
     for (std::size_t s = 1; s < FSections.size(); ++s)
@@ -372,7 +494,10 @@ TIniFile::TSection& TIniFile::SectionForWrite(std::string_view section)
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
 {
-    const std::string raw = std::string(key) + "=" + OneLine(value);
+    if (!FitsProfileValue(value))
+        throw EIniFileError(UnableToWrite(FFileName, "the value of " + std::string(key) + " is longer than "
+                                                     + std::to_string(kMaxProfileValue) + " characters"));
+    const std::string raw = std::string(key) + "=" + ProfileText(OneLine(value));
     if (TLine* line = FindKey(section, key)) {
         line->Raw = raw;
         line->Key = std::string(key);
@@ -420,6 +545,9 @@ void TIniFile::UpdateFile() const
 {
     // A file that exists but could not be read is not replaced by what we
     // hold: that would lose whatever it contains.
-    if (FReadFailed || !ReplaceFileAtomically(FFileName, Text()))
-        throw EIniFileError(UnableToWrite(FFileName));
+    if (FReadFailed)
+        throw EIniFileError(UnableToWrite(FFileName, std::strerror(FReadError)));
+    int error = 0;
+    if (!ReplaceFileAtomically(FFileName, Text(), &error))
+        throw EIniFileError(UnableToWrite(FFileName, std::strerror(error)));
 }

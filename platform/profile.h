@@ -27,8 +27,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A value is read into a buffer of 1024 bytes with its closing zero byte,
-// so at most 1023 characters of it come back.
+// A value is read into a buffer of 1024 characters with its closing zero,
+// so at most 1023 characters of it come back. Characters, not bytes: a
+// UTF-8 sequence is never cut.
 inline constexpr std::size_t kMaxProfileValue = 1023;
 
 // ---- the pure rules, shared with tests -----------------------------------
@@ -36,6 +37,14 @@ inline constexpr std::size_t kMaxProfileValue = 1023;
 // one pair of matching enclosing quotation marks (" or ') dropped, then cut
 // to kMaxProfileValue characters.
 std::string ProfileValue(std::string_view raw);
+// Whether a value comes back whole from the reader: at most
+// kMaxProfileValue characters, where a UTF-8 lead byte with its
+// continuation bytes is one character and any other byte is one on its own.
+bool FitsProfileValue(std::string_view value);
+// `value` as it is written after "key=": quoted when the reader would
+// otherwise change it (blanks around it, enclosing quotation marks), so
+// that ProfileValue(ProfileText(v)) == v for every v that fits.
+std::string ProfileText(std::string_view value);
 // A whole number in decimal ("-12", "+7") or hexadecimal ("0x1F", "0X1f",
 // "$1F"; up to 8 digits, read as a 32-bit pattern so 0x80000005 is
 // negative). Blanks around the text are allowed. Anything else is no number.
@@ -45,10 +54,16 @@ bool SameProfileName(std::string_view a, std::string_view b);
 
 // Writes `bytes` to a temporary file beside `fileName`, flushes it to disk
 // and renames it over `fileName` (the target of `fileName`, when that is a
-// symbolic link), keeping the old file's permissions. Any failure removes
-// the temporary file, leaves the old file as it was and returns false. A
-// read-only old file is refused: the user marked it so to keep it.
-bool ReplaceFileAtomically(const std::string& fileName, std::string_view bytes);
+// symbolic link, also one whose target does not exist yet), keeping the
+// old file's permissions. Any failure removes the temporary file, leaves
+// the old file as it was, puts the system's error number in `*error` (when
+// given) and returns false. A read-only old file is refused: the user
+// marked it so to keep it.
+bool ReplaceFileAtomically(const std::string& fileName, std::string_view bytes, int* error = nullptr);
+// Whether `fileName` is a regular file that a save may replace: not marked
+// read-only by its mode bits (root's access() says yes to every file) and
+// writable by this user. Returns the error number that refuses it, or 0.
+int FileReplaceRefusal(const std::string& fileName);
 
 class TIniFile {
 public:
@@ -76,9 +91,13 @@ public:
     // returns them. Keys that appear twice are both listed.
     std::vector<std::pair<std::string, std::string>> ReadSectionValues(std::string_view section) const;
     bool SectionExists(std::string_view section) const;
+    // The names of the sections in file order, as their headers give them.
+    std::vector<std::string> SectionNames() const;
 
     // Setting a key creates the section when needed. CR and LF cannot stand
-    // inside a value of a line-based file; each is written as a blank.
+    // inside a value of a line-based file; each is written as a blank. A
+    // value that the reader would not give back whole (FitsProfileValue)
+    // raises EIniFileError naming the key: it is never saved cut.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
@@ -87,9 +106,12 @@ public:
     // The file's text as it will be written, lines ended by CR LF.
     std::string Text() const;
     // Writes Text() to the file through a temporary file and a rename.
-    // Raises EIniFileError("Unable to write to <path>") on any failure; the
-    // old file is then untouched.
+    // Raises EIniFileError("Unable to write to <path>: <reason>") on any
+    // failure, the reason being the system's text for it ("Permission
+    // denied"); the old file is then untouched.
     void UpdateFile() const;
+    // A file built from `text` as if read from `fileName`.
+    static TIniFile FromText(std::string fileName, std::string_view text);
 
 private:
     struct TLine {
@@ -110,5 +132,6 @@ private:
 
     std::string FFileName;
     bool FReadFailed = false;
+    int FReadError = 0;                // why the file could not be read
     std::vector<TSection> FSections;   // FSections[0] holds the lines before the first header
 };

@@ -1,10 +1,14 @@
 #include "settingspath.h"
 
+#include "profile.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QString>
 
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -57,15 +61,36 @@ bool FolderIsWritable(const std::string& folder)
     return info.isDir() && ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
+namespace {
+// A first start in the user's folder begins with the settings that came
+// with the program (a copy made by hand or by an older version).
+void SeedFrom(const std::string& beside, const std::string& user)
+{
+    struct stat info {};
+    if (beside.empty() || ::lstat(user.c_str(), &info) == 0 || ::stat(beside.c_str(), &info) != 0
+        || !S_ISREG(info.st_mode))
+        return;
+    QFile file(QString::fromStdString(beside));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    // A seed that fails leaves a first start with the defaults.
+    ReplaceFileAtomically(user, std::string_view(bytes.constData(), std::size_t(bytes.size())));
+}
+}
+
 std::string SettingsFilePath(const std::string& exePath, const TFolderWritable& folderWritable,
                              const std::string& xdgConfigHome, const std::string& home)
 {
-    const std::string beside = IniNameBeside(exePath);
-    if (!exePath.empty() && (QFileInfo::exists(QString::fromStdString(beside)) || folderWritable(FolderOf(beside))))
+    const std::string beside = exePath.empty() ? std::string() : IniNameBeside(exePath);
+    // A portable install: the file is there already and can be replaced
+    // whole (a new file beside it, then a rename).
+    if (!beside.empty() && FileReplaceRefusal(beside) == 0 && folderWritable(FolderOf(beside)))
         return beside;
     const std::string user = UserSettingsFilePath(xdgConfigHome, home);
     // A folder that cannot be made shows up later as "Unable to write to".
     QDir().mkpath(QString::fromStdString(FolderOf(user)));
+    SeedFrom(beside, user);
     return user;
 }
 

@@ -19,14 +19,15 @@ std::string UserSettingsFilePath(const std::string& xdgConfigHome, const std::st
 using TFolderWritable = std::function<bool(const std::string& folder)>;
 bool FolderIsWritable(const std::string& folder);
 
-// The settings file for the executable at exePath: beside it, named after
-// it with ".ini", when that file exists or its folder is writable (a
-// portable copy or one run from its build tree). An installed program's
-// folder is not writable by its user, and a settings file that cannot be
-// written would keep the main window from closing, so otherwise the file is
-// the per-user one, whose folder is created here; so it is when the
-// executable's path is unknown (empty). The environment is read
-// once; the caller keeps the result for the whole run.
+// The settings file for the executable at exePath. Beside it, named after
+// it with ".ini", only for a portable install: that file exists already, a
+// save may replace it (not read-only by its mode bits, which root's
+// access() ignores) and its folder takes the new file of an atomic save.
+// Otherwise the per-user file, whose folder is created here; when it does
+// not exist yet it starts as a copy of the file beside the program, if
+// there is one. An installed program's folder must never receive a file,
+// even when root runs it. The environment is read once; the caller keeps
+// the result for the whole run.
 std::string SettingsFilePath(const std::string& exePath);
 // The same with the facts passed in, for tests.
 std::string SettingsFilePath(const std::string& exePath, const TFolderWritable& folderWritable,

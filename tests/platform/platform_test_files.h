@@ -69,3 +69,11 @@ private:
     rlimit FOld{};
     void (*FOldSignal)(int) = nullptr;
 };
+
+// Table rows print as their names in test lists and failures.
+template <class TRow>
+    requires requires(const TRow& row) { row.Name; }
+void PrintTo(const TRow& row, std::ostream* out)
+{
+    *out << row.Name;
+}

@@ -70,7 +70,7 @@ bool SaveRefused(const std::string& path, const std::string& port = "2525")
     try {
         ini.UpdateFile();
     } catch (const EIniFileError& e) {
-        return e.what() == "Unable to write to " + path;
+        return std::string(e.what()).starts_with("Unable to write to " + path + ": ");
     }
     return false;
 }

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 namespace {
+using ::PrintTo;
 
 TEST(IniNameBeside, ReplacesTheExtensionOfTheLastComponent)
 {
@@ -33,41 +34,48 @@ TEST(UserSettingsFilePath, FollowsXdgConfigHome)
     EXPECT_EQ(UserSettingsFilePath("rel/cfg", "/home/u"), "/home/u/.config/tessaly/tessaly.ini");
 }
 
-TEST(SettingsFilePath, BesideTheExecutableOrInTheUserFolder)
+enum TBeside { kNoFile, kFile, kReadOnlyFile };
+struct TPlaceCase {
+    const char* Name;
+    std::string Exe;
+    TBeside Beside;
+    bool FolderWritable;
+    std::string XdgConfigHome;
+    bool UserFileExists;
+    std::string Expected;
+    std::string ExpectedText;   // of the chosen file afterwards ("" = none)
+};
+
+class SettingsPlace : public ::testing::TestWithParam<TPlaceCase> {};
+
+TEST_P(SettingsPlace, PortableOnlyWhenTheFileIsThereAndReplaceable)
 {
-    struct TCase {
-        const char* Name;
-        std::string Exe;
-        bool FolderWritable;
-        bool FileExists;
-        std::string XdgConfigHome;
-        std::string Expected;
-    };
-    const TCase cases[] = {
-        {"writable folder", "bin/tessaly", true, false, "cfg", "bin/tessaly.ini"},
-        {"existing file in a read-only folder", "bin/tessaly", false, true, "cfg", "bin/tessaly.ini"},
-        {"read-only folder", "bin/tessaly", false, false, "cfg", "cfg/tessaly/tessaly.ini"},
-        {"read-only folder, no XDG_CONFIG_HOME", "bin/tessaly", false, false, "", "home/.config/tessaly/tessaly.ini"},
-        {"unknown executable", "", true, false, "cfg", "cfg/tessaly/tessaly.ini"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        QTemporaryDir dir;
-        const auto in = [&](const std::string& name) { return name.empty() ? name : dir.path().toStdString() + "/" + name; };
-        ASSERT_TRUE(QDir(dir.path()).mkpath("bin"));
-        if (c.FileExists)
-            WriteWholeFile(in("bin/tessaly.ini"), "[Setup]\r\n");
-        std::string asked;
-        const auto writable = [&](const std::string& folder) { asked = folder; return c.FolderWritable; };
-        EXPECT_EQ(SettingsFilePath(in(c.Exe), writable, in(c.XdgConfigHome), in("home")), in(c.Expected));
-        if (!c.Exe.empty() && !c.FileExists) {
-            EXPECT_EQ(asked, in("bin"));
-        }
-        // The user's folder is made when it is used, and only then.
-        EXPECT_TRUE(QFileInfo(QString::fromStdString(in(c.Expected))).dir().exists());
-        EXPECT_EQ(QFileInfo::exists(dir.path() + "/cfg"), c.Expected.starts_with("cfg"));
-    }
+    const TPlaceCase& c = GetParam();
+    QTemporaryDir dir;
+    const auto in = [&](const std::string& name) { return name.empty() ? name : dir.path().toStdString() + "/" + name; };
+    ASSERT_TRUE(QDir(dir.path()).mkpath("bin") && QDir(dir.path()).mkpath("cfg/tessaly"));
+    if (c.Beside != kNoFile)
+        WriteWholeFile(in("bin/tessaly.ini"), "beside");
+    if (c.Beside == kReadOnlyFile)
+        ::chmod(in("bin/tessaly.ini").c_str(), 0444);   // read-only for root as well
+    if (c.UserFileExists)
+        WriteWholeFile(in("cfg/tessaly/tessaly.ini"), "user");
+    const auto writable = [&](const std::string&) { return c.FolderWritable; };
+    EXPECT_EQ(SettingsFilePath(in(c.Exe), writable, in(c.XdgConfigHome), in("home")), in(c.Expected));
+    EXPECT_EQ(ReadWholeFile(in(c.Expected)), c.ExpectedText);
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(in(c.Expected))).dir().exists());
+    EXPECT_EQ(QFileInfo::exists(dir.path() + "/bin/tessaly.ini"), c.Beside != kNoFile) << "nothing is put beside the program";
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, SettingsPlace, ::testing::Values(
+    TPlaceCase{"portable_install", "bin/tessaly", kFile, true, "cfg", false, "bin/tessaly.ini", "beside"},
+    TPlaceCase{"writable_folder_without_file", "bin/tessaly", kNoFile, true, "cfg", false, "cfg/tessaly/tessaly.ini", ""},
+    TPlaceCase{"file_in_read_only_folder_seeds", "bin/tessaly", kFile, false, "cfg", false, "cfg/tessaly/tessaly.ini", "beside"},
+    TPlaceCase{"read_only_file_seeds_even_for_root", "bin/tessaly", kReadOnlyFile, true, "cfg", false, "cfg/tessaly/tessaly.ini", "beside"},
+    TPlaceCase{"seed_never_replaces_the_users_file", "bin/tessaly", kFile, false, "cfg", true, "cfg/tessaly/tessaly.ini", "user"},
+    TPlaceCase{"no_xdg_config_home", "bin/tessaly", kNoFile, false, "", false, "home/.config/tessaly/tessaly.ini", ""},
+    TPlaceCase{"unknown_executable", "", kNoFile, true, "cfg", false, "cfg/tessaly/tessaly.ini", ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(FolderIsWritable, NeedsAFolderTheUserMayWriteTo)
 {
@@ -93,9 +101,9 @@ TEST(SettingsFilePath, EnvironmentDecidesTheFallback)
     const std::string saved = old ? old : "";
     ::setenv("XDG_CONFIG_HOME", (folder + "/xdg").c_str(), 1);
     // An executable whose "folder" is a regular file cannot have its
-    // settings beside it.
+    // settings beside it; a writable folder without the file does not either.
     EXPECT_EQ(SettingsFilePath(folder + "/plain/tessaly"), folder + "/xdg/tessaly/tessaly.ini");
-    EXPECT_EQ(SettingsFilePath(folder + "/tessaly"), folder + "/tessaly.ini");
+    EXPECT_EQ(SettingsFilePath(folder + "/tessaly"), folder + "/xdg/tessaly/tessaly.ini");
     if (old)
         ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     else

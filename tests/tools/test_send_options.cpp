@@ -141,10 +141,11 @@ TEST(SendFailures, MapToSysexitsAndNameTheServerWithItsWords)
     }
 }
 
-TEST(SendSettings, DefaultIsTheFileOfTheProgramBesideIt)
+TEST(SendSettings, DefaultIsTheFileOfAPortableProgramBesideIt)
 {
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
+    std::ofstream(folder + "/tessaly.ini") << "[Setup]\r\n";
     EXPECT_EQ(DefaultSendSettingsPath(folder + "/tessaly-send"), folder + "/tessaly.ini");
 }
 

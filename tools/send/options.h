@@ -73,8 +73,9 @@ TSendOptions ParseSendOptions(const QStringList& arguments);
 std::string SendHelpText();
 std::string SendVersionText();
 
-// The settings file of the graphical program beside `sendProgram`, which
-// is what tessaly-send reads unless --settings names one.
+// The settings file of the graphical program beside `sendProgram` (by the
+// same rule as the program's own: portable or per-user), which is what
+// tessaly-send reads unless --settings names one.
 std::string DefaultSendSettingsPath(const std::string& sendProgram);
 
 // Configures `smtp` from the settings file (if any) and then from the

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one libFuzzer target for a while.
 #
-#   bash scripts/fuzz.sh TARGET SECONDS      (TARGET: encoders, settings, addresslist)
+#   bash scripts/fuzz.sh TARGET SECONDS      (TARGET: encoders, settings, addresslist, reply)
 #
 # Builds the target with clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-fuzz/, then fuzzes it starting from

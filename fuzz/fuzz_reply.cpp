@@ -1,6 +1,6 @@
 // The reply parser: any bytes from a server either make a complete reply,
 // a malformed line or a wait for more, and never more than they hold. A
-// complete reply names a three-digit code, its text carries no line break
+// complete reply's text starts with its three-digit code, carries no line break
 // (it goes into a message box and the log), and reading the same bytes in
 // two pieces ends where reading them whole does.
 #include "fuzz_check.h"
@@ -20,8 +20,11 @@ void CheckOne(std::string_view input)
     if (scan.State != TReplyState::Complete)
         return;
     FuzzCheck(scan.Consumed > 0, "a complete reply took no bytes");
-    FuzzCheck(scan.Reply.Code >= 100 && scan.Reply.Code <= 999, "a complete reply without a three-digit code");
+    // The text a user is shown starts with the code the client acts on.
     const std::string text = scan.Reply.Text();
+    FuzzCheck(text.size() >= 3 && text.find_first_not_of("0123456789") >= 3
+                  && std::stoi(text.substr(0, 3)) == scan.Reply.Code,
+              "a complete reply whose text does not start with its code");
     FuzzCheck(text.find_first_of("\r\n") == std::string::npos, "a line break in the reply text");
     ParseCapabilities(scan.Reply);
     // A reply cut short before its end waits for the rest.

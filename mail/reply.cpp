@@ -53,6 +53,7 @@ std::vector<std::string> Words(std::string_view text)
 std::string TReply::Text() const
 {
     std::string text = std::to_string(Code);
+    text.insert(0, 3 - std::min<std::size_t>(3, text.size()), '0');   // "054" as the server wrote it
     for (const std::string& line : Lines)
         if (line.size() > 4)
             text += ' ' + line.substr(4);

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
 """End to end: tessaly-send PATH -> aiosmtpd on 127.0.0.1 -> Python's email parser.
+The server comes from a --settings file, the text may come from standard input.
 
 Attachments arrive byte-exact (base64 parts; UU blocks through GNU uudecode),
 text parts as the file with CR LF line breaks; BCC only in the envelope.
@@ -60,15 +61,16 @@ class EndToEnd(unittest.TestCase):
         cls.texts = [write(os.path.join(cls.dir, name), data) for name, data in TEXTS.items()]
         cls.body = write(os.path.join(cls.dir, "body.txt"), BODY)
 
-    def send(self, files, *options, envelope=ENVELOPE):
+    def send(self, files, *options, envelope=ENVELOPE, settings=b"", stdin=b""):
         """Sends through a fresh aiosmtpd; returns [(data, envelope)] as stored."""
         folder = tempfile.mkdtemp(prefix="tessaly-store-")
         self.addCleanup(shutil.rmtree, folder, True)
         server = subprocess.Popen(["/usr/bin/python3", STORE, folder], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         try:
-            port = server.stdout.readline().decode().split()[1]
-            result = subprocess.run([SEND, "--server", "127.0.0.1:" + port, "--timeout", "20"] + envelope
-                                    + list(options) + files, capture_output=True)
+            ini = write(folder + "/tessaly.ini", b"[Setup]\r\nServer=127.0.0.1:%s\r\n" % server.stdout.readline().split()[1]
+                        + settings)
+            result = subprocess.run([SEND, "--settings", ini, "--timeout", "20"] + envelope + list(options) + files,
+                                    input=stdin, capture_output=True)
             self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
         finally:
             server.stdin.close()
@@ -128,6 +130,14 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(raw.split(b"\r\n\r\n", 1)[1], crlf(BODY.decode("latin-1").encode()))
         self.assertEqual(email.message_from_bytes(raw).get_content_charset(), "utf-8")
 
+    def test_settings_give_the_sender_to_repeated_recipients_text_from_standard_input(self):
+        (raw, stored), = self.send(self.binaries[5:6], "--to", "a@example.org", "--to", "b@example.org|Bea", "--to",
+                                   "c@example.org", "--subject", "Three", "--body-file", "-", envelope=[],
+                                   settings=b"EMail Address=me@example.org\r\nName=Me\r\n", stdin=b"Hello all\n")
+        self.assertEqual((stored["mail_from"], stored["rcpt_tos"]),
+                         ("me@example.org", ["a@example.org", "b@example.org", "c@example.org"]))
+        self.check_mime(raw, self.binaries[5:6], "Three", b"Hello all\n")
+
     def test_uu_many_files(self):
         files = self.binaries + self.texts
         (raw, _), = self.send(files, "--subject", "UU files", "--encoding", "uu", "--body-file", self.body)
@@ -144,7 +154,6 @@ class EndToEnd(unittest.TestCase):
             result = subprocess.run(["uudecode", "-o", target], input=block, capture_output=True)
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertEqual(read(target), read(path), name)
-
 
     def test_names_subject_text_and_files_beyond_ascii(self):
         subject = "Grüße, Привет, 日本語のテスト 😀 — a subject long enough that it has to be folded"

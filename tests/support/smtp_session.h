@@ -34,11 +34,6 @@ inline void FixedRandomBytes(std::span<unsigned char> bytes)
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<unsigned char>(i % 16);
 }
-inline const std::string FixedDate = "Date: Sun, 06 Dec 2026 23:41:07 +0100";
-inline std::string FixedMessageId(const std::string& domain)
-{
-    return "Message-ID: <000102030405060708090A0B0C0D0E0F@" + domain + ">";
-}
 
 inline Lines Join(std::initializer_list<Lines> parts)
 {

@@ -3,13 +3,7 @@ Python's email package and coreutils "base64 -d", UU with GNU uudecode,
 quoted-printable with Python's email package in a multipart message laid out
 as the mailer sends it. Usage: interop_encode.py PATH-TO-tessaly-encode
 """
-import email
-import pathlib
-import random
-import subprocess
-import sys
-import tempfile
-import unittest
+import email, pathlib, random, subprocess, sys, tempfile, unittest
 
 TOOL = None
 

@@ -1,23 +1,8 @@
 #!/usr/bin/python3
-"""End to end: tessaly-send PATH -> aiosmtpd on 127.0.0.1 -> Python's email parser.
-
-Attachments arrive byte-exact (base64 parts; UU blocks through GNU uudecode),
-text parts as the file with CR LF line breaks; BCC only in the envelope.
-Names, subjects and texts beyond ASCII decode exactly.
-"""
-import datetime
-import email
-import email.policy
-import email.utils
-import json
-import os
-import pathlib
-import random
-import re
-import shutil
-import subprocess
-import sys
-import tempfile
+"""End to end: tessaly-send PATH (server from --settings) -> aiosmtpd on 127.0.0.1 -> Python's email parser.
+Attachments arrive byte-exact (base64 parts; UU blocks through GNU uudecode), text parts as the file with
+CR LF line breaks; BCC only in the envelope. Names, subjects and texts beyond ASCII decode exactly."""
+import datetime, email, email.policy, email.utils, json, os, pathlib, random, re, shutil, subprocess, sys, tempfile
 import unittest
 
 STORE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_store.py")
@@ -60,15 +45,16 @@ class EndToEnd(unittest.TestCase):
         cls.texts = [write(os.path.join(cls.dir, name), data) for name, data in TEXTS.items()]
         cls.body = write(os.path.join(cls.dir, "body.txt"), BODY)
 
-    def send(self, files, *options, envelope=ENVELOPE):
+    def send(self, files, *options, envelope=ENVELOPE, settings=b"", stdin=b""):
         """Sends through a fresh aiosmtpd; returns [(data, envelope)] as stored."""
         folder = tempfile.mkdtemp(prefix="tessaly-store-")
         self.addCleanup(shutil.rmtree, folder, True)
         server = subprocess.Popen(["/usr/bin/python3", STORE, folder], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         try:
-            port = server.stdout.readline().decode().split()[1]
-            result = subprocess.run([SEND, "--server", "127.0.0.1:" + port, "--timeout", "20"] + envelope
-                                    + list(options) + files, capture_output=True)
+            ini = write(folder + "/tessaly.ini", b"[Setup]\r\nServer=127.0.0.1:%s\r\n" % server.stdout.readline().split()[1]
+                        + settings)
+            result = subprocess.run([SEND, "--settings", ini, "--timeout", "20"] + envelope + list(options) + files,
+                                    input=stdin, capture_output=True)
             self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
         finally:
             server.stdin.close()
@@ -128,6 +114,14 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(raw.split(b"\r\n\r\n", 1)[1], crlf(BODY.decode("latin-1").encode()))
         self.assertEqual(email.message_from_bytes(raw).get_content_charset(), "utf-8")
 
+    def test_settings_give_the_sender_to_repeated_recipients_text_from_standard_input(self):
+        (raw, stored), = self.send(self.binaries[5:6], "--to", "a@example.org", "--to", "b@example.org|Bea", "--to",
+                                   "c@example.org", "--subject", "Three", "--body-file", "-", envelope=[],
+                                   settings=b"EMail Address=me@example.org\r\nName=Me\r\n", stdin=b"Hello all\n")
+        self.assertEqual((stored["mail_from"], stored["rcpt_tos"]),
+                         ("me@example.org", ["a@example.org", "b@example.org", "c@example.org"]))
+        self.check_mime(raw, self.binaries[5:6], "Three", b"Hello all\n")
+
     def test_uu_many_files(self):
         files = self.binaries + self.texts
         (raw, _), = self.send(files, "--subject", "UU files", "--encoding", "uu", "--body-file", self.body)
@@ -144,7 +138,6 @@ class EndToEnd(unittest.TestCase):
             result = subprocess.run(["uudecode", "-o", target], input=block, capture_output=True)
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertEqual(read(target), read(path), name)
-
 
     def test_names_subject_text_and_files_beyond_ascii(self):
         subject = "Grüße, Привет, 日本語のテスト 😀 — a subject long enough that it has to be folded"
@@ -167,11 +160,9 @@ class EndToEnd(unittest.TestCase):
                 self.assertEqual(message["Subject"], subject)
                 self.assertEqual([a.display_name for h in ("From", "To", "Cc") for a in message[h].addresses],
                                  ["Zoë Ünal", "Пётр Иванов", "Müller, Zoë"])
-                self.assertEqual(len(message.get_all("Date")), 1)
-                date = email.utils.parsedate_to_datetime(message["Date"])
-                self.assertIsNotNone(date.tzinfo)
+                self.assertEqual((len(message.get_all("Date")), len(message.get_all("Message-ID"))), (1, 1))
+                date = email.utils.parsedate_to_datetime(message["Date"])   # aware, so it has a zone
                 self.assertLess(abs(datetime.datetime.now(datetime.timezone.utc) - date), datetime.timedelta(minutes=5))
-                self.assertEqual(len(message.get_all("Message-ID")), 1)
                 self.assertRegex(message["Message-ID"], r"^<[0-9A-F]{32,}@example\.org>$")
                 ids.add(message["Message-ID"])
                 text, *parts = message.iter_parts()

@@ -180,6 +180,7 @@ public:
         const std::map<std::string, std::function<std::string()>> outcomes = {
             {"error", [&] { return error; }},
             {"failed", [&] { return Smtp->TransferFailed() ? "yes" : "no"; }},
+            {"helo", [&] { return Server && !Server->Received().empty() ? Server->Received().front() : ""; }},
             {"log", [&] { return Smtp->SessionLog().Empty() ? "" : std::string(Smtp->SessionLog().Last()); }},
             {"status", [&] { return StatusNames[Smtp->Status()]; }},
             {"statuses", [&] { return Joined(Statuses, [](TMailStatus s) { return std::string(StatusNames[s]); }); }},

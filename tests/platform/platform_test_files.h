@@ -1,4 +1,4 @@
-// File helpers for the platform tests: whole-file reads and writes, and a
+// File helpers for the platform tests: whole-file writes, and a
 // way to make a write fail that holds even for root, who ignores
 // permission bits.
 #pragma once
@@ -8,17 +8,10 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-inline std::string ReadWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 inline void WriteWholeFile(const std::string& path, const std::string& bytes)
 {

@@ -1,4 +1,5 @@
 // Saves that cannot succeed say why; values come back exactly as written.
+#include "../support/test_data.h"
 #include "platform_test_files.h"
 #include "profile.h"
 
@@ -36,7 +37,7 @@ TEST_P(SaveFailure, ReportsTheSystemsReason)
     const std::string reason = GetParam().Reason;
     EXPECT_EQ(message, reason.empty() ? "" : "Unable to write to " + path + ": " + reason);
     if (reason.empty())   // the link stays and its target is made
-        EXPECT_TRUE(QFileInfo(QString::fromStdString(path)).isSymLink() && ReadWholeFile(path) == "[Setup]\r\nPort=25\r\n");
+        EXPECT_TRUE(QFileInfo(QString::fromStdString(path)).isSymLink() && ReadFile(path) == "[Setup]\r\nPort=25\r\n");
 }
 
 std::string Link(const std::string& folder, const char* target)

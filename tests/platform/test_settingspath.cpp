@@ -1,3 +1,4 @@
+#include "../support/test_data.h"
 #include "platform_test_files.h"
 #include "settingspath.h"
 
@@ -62,7 +63,7 @@ TEST_P(SettingsPlace, PortableOnlyWhenTheFileIsThereAndReplaceable)
         WriteWholeFile(in("cfg/tessaly/tessaly.ini"), "user");
     const auto writable = [&](const std::string&) { return c.FolderWritable; };
     EXPECT_EQ(SettingsFilePath(in(c.Exe), writable, in(c.XdgConfigHome), in("home")), in(c.Expected));
-    EXPECT_EQ(ReadWholeFile(in(c.Expected)), c.ExpectedText);
+    EXPECT_EQ(ReadFile(in(c.Expected)), c.ExpectedText);
     EXPECT_TRUE(QFileInfo(QString::fromStdString(in(c.Expected))).dir().exists());
     EXPECT_EQ(QFileInfo::exists(dir.path() + "/bin/tessaly.ini"), c.Beside != kNoFile) << "nothing is put beside the program";
 }

@@ -21,15 +21,6 @@ TFakeSMTPServer::~TFakeSMTPServer()
         FClient->abort();
 }
 
-std::vector<std::string> TFakeSMTPServer::ClientLines(const std::vector<std::string>& script)
-{
-    std::vector<std::string> lines;
-    for (const auto& step : script)
-        if (step.starts_with("C:"))
-            lines.push_back(step.substr(std::min<std::size_t>(3, step.size())));
-    return lines;
-}
-
 void TFakeSMTPServer::Accept()
 {
     while (QTcpSocket* socket = FServer.nextPendingConnection()) {
@@ -65,10 +56,8 @@ void TFakeSMTPServer::Run()
     for (; FClient && !FPaused && FStep < FScript.size(); ++FStep) {
         const std::string& step = FScript[FStep];
         QByteArray arg = QByteArray::fromStdString(step.substr(std::min<std::size_t>(3, step.size())));
-        if (step.starts_with("S:")) {
-            FClient->write(arg + "\r\n");
-        } else if (step.starts_with("R:")) {
-            FClient->write(arg.replace("\\r", "\r").replace("\\n", "\n"));
+        if (step.starts_with("S:") || step.starts_with("R:")) {
+            FClient->write(step.starts_with("S:") ? arg + "\r\n" : arg);
         } else if (step.starts_with("C:")) {
             if (!TakeLine(line))
                 return;

@@ -4,10 +4,9 @@
 //
 // A script is a list of steps, played in order for each connection:
 //   "S: text"   send text + CR LF
-//   "R: text"   send text as it is ("\r" and "\n" written as the two-character
-//               escapes \r and \n), for replies split across receives
+//   "R: text"   send text as it is, for replies split across receives
 //   "C: text"   wait for one line from the client (recorded; the text is
-//               what the test expects, see ClientLines)
+//               what the test expects)
 //   "D:"        wait for lines up to and including the lone "." line
 //   "P: ms"     pause for ms milliseconds before the next step
 //   "H:"        hold: stop reading from the client (its sends fill up)
@@ -37,9 +36,6 @@ public:
     const std::vector<std::string>& Received() const { return FReceived; }
     int Connections() const { return FConnections; }
     bool ClientClosed() const { return FClientClosed; }
-
-    // The "C:" texts of a transcript, in order: what the client should send.
-    static std::vector<std::string> ClientLines(const std::vector<std::string>& script);
 
 private:
     void Accept();

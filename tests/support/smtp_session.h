@@ -19,26 +19,10 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <typeinfo>
 
 using Lines = std::vector<std::string>;
-
-// Every message of the tests is dated by this clock and identified from
-// these random bytes, so that whole messages compare byte for byte.
-inline QDateTime FixedClock()
-{
-    return QDateTime(QDate(2026, 12, 6), QTime(23, 41, 7), QTimeZone(3600));
-}
-inline void FixedRandomBytes(std::span<unsigned char> bytes)
-{
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<unsigned char>(i % 16);
-}
-inline const std::string FixedDate = "Date: Sun, 06 Dec 2026 23:41:07 +0100";
-inline std::string FixedMessageId(const std::string& domain)
-{
-    return "Message-ID: <000102030405060708090A0B0C0D0E0F@" + domain + ">";
-}
 
 inline Lines Join(std::initializer_list<Lines> parts)
 {
@@ -94,8 +78,10 @@ public:
         });
         Smtp = std::make_unique<TSMTP>();
         Smtp->SetTimeOut(5);
-        Smtp->Clock = FixedClock;
-        Smtp->RandomBytes = FixedRandomBytes;
+        // Every message is dated by this clock and identified from these
+        // random bytes (00 01 .. 0f), so that whole messages compare exactly.
+        Smtp->Clock = [] { return QDateTime(QDate(2026, 12, 6), QTime(23, 41, 7), QTimeZone(3600)); };
+        Smtp->RandomBytes = [](std::span<unsigned char> bytes) { std::iota(bytes.begin(), bytes.end(), 0); };
         Smtp->OnStatusChange = [this](QObject*) { Statuses.push_back(Smtp->Status()); };
         Smtp->OnProgress = [this](QObject*) { Progress.push_back(Smtp->Progress()); };
     }

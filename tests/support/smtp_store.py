@@ -1,10 +1,7 @@
 #!/usr/bin/python3
 """smtp_store.py FOLDER: aiosmtpd on 127.0.0.1 (OS-assigned port, printed as "PORT <n>") storing
 message n as FOLDER/<n>.eml (data as received, dots unstuffed) and <n>.json (envelope); stops at end of stdin."""
-import asyncio
-import json
-import os
-import sys
+import asyncio, json, os, sys
 
 from aiosmtpd.smtp import SMTP
 

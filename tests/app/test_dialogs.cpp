@@ -191,7 +191,7 @@ TEST(AddressDialog, EnterAcceptsEscCancelsBrowseReplacesTheTextAndAFullListIsRep
 
 // ---- message dialog ----------------------------------------------------------
 
-TEST(MessageDialog, EnterInTheTextStartsALineAndLineEndsBecomeCrLf)
+TEST(MessageDialog, EnterStartsALineLineEndsBecomeCrLfAndOpenAndSaveAsRefuseWhatTheyCannotDo)
 {
     TSeams seams;
     TMsgDlg dialog;
@@ -211,13 +211,9 @@ TEST(MessageDialog, EnterInTheTextStartsALineAndLineEndsBecomeCrLf)
                                                          {"a\n\rb", "a\r\n\r\nb"}, {"end\r", "end\r\n"}};
     for (const auto& [in, out] : cases)
         EXPECT_EQ(LineBreaksToCrLf(in), out) << in;
-}
 
-TEST(MessageDialog, OpenAndSaveAsWithTheirFailuresAndTheCapacity)
-{
-    TSeams seams;
+    // Open and Save as, with their failures and the capacity.
     TScratch dir;
-    TMsgDlg dialog;
     dir.Write("mixed.txt", "one\rtwo\r\n\nfour\xC2\xA0");
     dir.Write("big.txt", std::string(kMemoCapacity + 1, 'x'));
     seams.Files = {std::nullopt, std::nullopt, dir.QPath("mixed.txt"), dir.QPath("typed"), dir.QPath("missing.txt"),

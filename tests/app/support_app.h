@@ -131,16 +131,3 @@ public:
 private:
     QTemporaryDir FDir;
 };
-
-// The widgets of `known` in the order of the focus chain, from the first.
-inline std::vector<QWidget*> FocusChain(const std::vector<QWidget*>& known)
-{
-    std::vector<QWidget*> chain;
-    QWidget* w = known.front();
-    do {
-        if (std::find(known.begin(), known.end(), w) != known.end())
-            chain.push_back(w);
-        w = w->nextInFocusChain();
-    } while (w != known.front() && chain.size() <= known.size());
-    return chain;
-}

@@ -1,19 +1,15 @@
-// The login secret (keyring, password dialog, forgetting a refused one), the
-// certificate-trust dialog and the Setup dialog's login fields and Test,
-// all through the dialog and message-box seams.
-#include "aiosmtpd_server.h"
+// The login secret (keyring, password dialog, forgetting a refused one) and
+// the certificate-trust dialog, through the dialog and message-box seams.
 #include "credentials.h"
 #include "keyring.h"
 #include "passworddlg.h"
-#include "setpdlg.h"
+#include "smtp.h"
 #include "support_app.h"
 
 #include <QCheckBox>
-#include <QPushButton>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTcpServer>
+#include <QPushButton>
 #include <QTemporaryFile>
 
 #include <map>
@@ -157,73 +153,6 @@ TEST(Credentials, TrustDialogShowsTheProblemAndFingerprintAndTrustReplacesTheSer
         EXPECT_EQ(mailer.OnUntrustedCertificate(info), trust);
         EXPECT_EQ(mailer.TrustedCertificates(), trust ? "other.org:465=11 mail.example.org:465=" + info.Fingerprint : before);
     }
-}
-
-// ---- Setup: login fields and Test --------------------------------------------
-
-class SetupLogin : public ::testing::Test {
-protected:
-    void Show(std::function<void(TSetupDlg&)> drive)
-    {
-        Seams.Dialogs.push_back(TSeams::Drive<TSetupDlg>(std::move(drive)));
-        ShowSetup(nullptr, Mailer, Run);
-    }
-    TSeams Seams;
-    TSMTP Mailer;
-    TRunSettings Run;
-};
-
-TEST_F(SetupLogin, EveryChoiceRoundTripsAndCancelKeepsTheOld)
-{
-    Mailer.SetTrustedCertificates("h:465=AA");
-    for (int i = 0; i <= amOAUTHBEARER + 1; ++i) {
-        const QString user = QString("user%1").arg(i);
-        Show([&](TSetupDlg& d) {
-            // What the last OK stored shows again.
-            EXPECT_EQ(std::make_pair(d.SecurityComboBox->currentIndex(), d.AuthMethodComboBox->currentIndex()),
-                      i == 0 ? std::make_pair(0, 0) : std::make_pair((i - 1) % 4, i - 1));
-            d.SecurityComboBox->setCurrentIndex(i % 4);
-            d.AuthMethodComboBox->setCurrentIndex(i);
-            d.txtUser->setText(user);
-            d.txtPasswordCommand->setText("pass " + user);
-            (i <= amOAUTHBEARER ? d.Button1 : d.Button2)->click();
-        });
-    }
-    EXPECT_EQ(std::make_tuple(int(Mailer.Security()), int(Mailer.AuthMethod()), Mailer.User(), Mailer.PasswordCommand(),
-                              Mailer.TrustedCertificates()),
-              std::make_tuple(0, 4, std::string("user4"), std::string("pass user4"), std::string("h:465=AA")));
-}
-
-TEST_F(SetupLogin, TestReportsTheFailureInItsOwnWordsOrWhatTheServerOffers)
-{
-    QTcpServer closed;
-    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const QString refused = QString("127.0.0.1:%1").arg(closed.serverPort());
-    closed.close();
-    TAiosmtpdServer server;
-    ASSERT_TRUE(server.Running()) << server.Error();
-    Mailer.SetServer("kept.example.org");
-    for (const QString& address : {refused, QString::fromStdString(server.Address())}) {
-        Show([&](TSetupDlg& d) {
-            d.ServerEdit->setText(address);
-            d.UserAddressEdit->setText("me@example.org");
-            d.btnTest->click();
-            EXPECT_TRUE(d.isVisible() && d.Button1->isEnabled()) << "Test leaves the dialog open";
-            d.Button2->click();
-        });
-    }
-    ASSERT_EQ(Seams.Boxes.size(), 2u);
-    EXPECT_TRUE(Seams.Boxes[0].starts_with("Error: ")) << Seams.Boxes[0];
-    EXPECT_NE(Seams.Boxes[0].find("The test failed: "), std::string::npos) << Seams.Boxes[0];
-    EXPECT_TRUE(Seams.Boxes[1].ends_with("\nNo user name is set, so no login was tried.")) << Seams.Boxes[1];
-    EXPECT_EQ(Mailer.Server(), "kept.example.org");
-}
-
-TEST(SetupLoginReport, NamesEverythingOffered)
-{
-    EXPECT_EQ(ConnectionReport("mx:587", TCapabilities{true, true, true, true, {"PLAIN", "LOGIN"}, 1024}, true, "jo", ""),
-              "Server: mx:587\nThe connection is encrypted (TLS).\nThe server offers: STARTTLS, 8BITMIME, SMTPUTF8, "
-              "PIPELINING, SIZE 1024, AUTH PLAIN LOGIN.\nLogin as jo works.");
 }
 
 }

@@ -1,20 +1,12 @@
-// mailto: links and the desktop side of the program: the link parser, runs
-// started from links (always confirmed, delivered through a real server),
-// "Name <address>" in the list, the data folder, the box width.
-#include "aiosmtpd_server.h"
-#include "fake_smtp_server.h"
+// mailto: links and the desktop side of the program: the link parser, the
+// data folder, the box width, the file manager's script.
 #include "integration.h"
-#include "mesgdlg.h"
 #include "mailto.h"
 #include "readme.h"
 #include "support_app.h"
-#include "unit1.h"
 
-#include <QListWidget>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QProcess>
-#include <QStyledItemDelegate>
 
 namespace {
 
@@ -47,7 +39,6 @@ TEST_P(MailtoParse, GivesTheFieldsOfTheLink)
 }
 
 const TLinkRow kLinks[] = {
-    {"AllFields", "mailto:a@x.org?cc=b@y.org&subject=Hi&body=Text", {"a@x.org"}, {"b@y.org"}, {}, "Hi", TLines{"Text"}, {}},
     {"SchemeAndNamesIgnoreCase", "MailTo:a@x.org?SUBJECT=Hi&Bcc=c@z.org", {"a@x.org"}, {}, {"c@z.org"}, "Hi", {}, {}},
     {"PercentDecodedUtf8PlusStays", "mailto:a%40x.org?subject=Gr%C3%BC%C3%9Fe+1%2", {"a@x.org"}, {}, {}, "Gr\xC3\xBC\xC3\x9F" "e+1%2", {}, {}},
     {"CommaListsAndRepeatedFields", "mailto:a@x.org,%20b@y.org?to=c@z.org&cc=d@w.org,e@v.org&cc=f@u.org",
@@ -64,102 +55,6 @@ const TLinkRow kLinks[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, MailtoParse, ::testing::ValuesIn(kLinks),
                          [](const auto& info) { return std::string(info.param.Name); });
-
-// ---- runs started from a link ----------------------------------------------------
-
-// A main window on a settings file in a scratch folder.
-class MailtoRunTest : public ::testing::Test {
-protected:
-    void SetUp() override { Open({}); }
-    void Open(const QStringList& arguments)
-    {
-        window = std::make_unique<TfrmMailTo>(arguments, scratch.Path("tessaly.ini"));
-        window->Mailer.SetFrom("me@x.org"), window->Mailer.SetShowResult(false), window->Mailer.SetTimeOut(5);
-    }
-
-    TSeams seams;
-    TScratch scratch;
-    std::unique_ptr<TfrmMailTo> window;
-};
-
-// Whatever the settings say, the message dialog asks; Cancel sends nothing.
-TEST_F(MailtoRunTest, EverySettingsCombinationShowsTheMessageDialogAndCancelSendsNothing)
-{
-    const std::string file = scratch.Write("plan.txt", "plan");
-    for (const bool withFile : {false, true}) {
-        Open({QString::fromStdString("mailto:a@x.org?subject=S" + (withFile ? "&attach=" + file : std::string()))});
-        TFakeSMTPServer server({"S: 220 ready"});
-        window->Mailer.SetServer(server.Address());
-        for (int msgText : {0, 1, 2})
-            for (int msgSubject : {0, 1, 2, 3})
-                for (int flags = 0; flags < 8; ++flags) {
-                    window->Run.MsgText = msgText;
-                    window->Run.MsgSubject = msgSubject;
-                    window->Run.OneFilePerMsg = flags & 1;
-                    window->Run.UseBCC = flags & 2;
-                    window->Mailer.SetShowResult(flags & 4);
-                    seams.Shown.clear();
-                    seams.Dialogs = {[](QDialog&) { return int(QDialog::Rejected); }};
-                    window->SendMail();
-                    EXPECT_EQ(seams.Shown, TLines{"TMsgDlg"}) << msgText << msgSubject << flags << withFile;
-                }
-        EXPECT_EQ(server.Connections(), 0);
-    }
-}
-
-TEST_F(MailtoRunTest, LinkWithAttachmentDeliversOneMessageThroughARealServerAfterConfirmation)
-{
-    TAiosmtpdServer server;
-    ASSERT_TRUE(server.Running()) << server.Error();
-    const std::string file = scratch.Write("report.txt", "numbers 1 2 3\r\n");
-    Open({QString::fromStdString("mailto:a@x.org,b@y.org?cc=Carl%20%3Cc@z.org%3E&subject=Hi%0D%0AThere&body=Text&attach=" +
-                                 file + "&attach=/no/such/file")});
-    window->Mailer.SetServer(server.Address());
-    window->Run.UseBCC = true;
-    QStringList summary;
-    QString subject, text;
-    seams.Dialogs = {TSeams::Drive<TMsgDlg>([&](TMsgDlg& d) {
-        for (int row = 0; row < d.lstSummary->count(); ++row)
-            summary << d.lstSummary->item(row)->text();
-        subject = d.txtSubject->text();
-        text = d.Lines().join('|');
-    }, QDialog::Accepted)};
-
-    window->SendMail();
-
-    EXPECT_EQ(summary, (QStringList{"To: a@x.org", "Cc: Carl <c@z.org>", "Bcc: b@y.org",
-                                    "File: " + QString::fromStdString(file), "Not found, not sent: /no/such/file"}));
-    EXPECT_EQ(subject + "|" + text, "Hi  There|Text");
-    const std::string message = server.Message(1);
-    for (const char* part : {"Subject:  Hi  There", "name=\"report.txt\"", "numbers 1 2 3"})
-        EXPECT_NE(message.find(part), std::string::npos) << part << message;
-    for (const char* rcpt : {"a@x.org", "b@y.org", "c@z.org"})
-        EXPECT_NE(server.Envelope(1).find(rcpt), std::string::npos) << server.Envelope(1);
-    EXPECT_EQ(server.Message(2), "");
-}
-
-// ---- the window's look --------------------------------------------------------------
-
-TEST_F(MailtoRunTest, ListShowsNameAndAddressKeepsTheStoredFormAndHintsWhenEmpty)
-{
-    window->show();
-    QApplication::setActiveWindow(window.get());
-    QCoreApplication::processEvents();
-    const QWidget* hint = window->lstAddresses->viewport()->findChild<QLabel*>("lblEmptyHint");
-    ASSERT_TRUE(hint && hint->isVisible());
-    window->txtAddress->setText("Ann Lee <a@x.org>");
-    window->Button1->click();
-    EXPECT_FALSE(hint->isVisible());
-    EXPECT_EQ(window->Entries(), QStringList{"a@x.org|Ann Lee"});
-    const auto* shownAs = static_cast<QStyledItemDelegate*>(window->lstAddresses->itemDelegate());
-    EXPECT_EQ(shownAs->displayText("a@x.org|Ann Lee", QLocale()), "Ann Lee <a@x.org>");
-    // The edit dialog shows the same form and stores what it gets back.
-    window->lstAddresses->item(0)->setSelected(true);
-    seams.Dialogs = {seams.Address("Ann B. Lee <ab@x.org>", QDialog::Accepted,
-                                   [](TAddressDlg& d) { EXPECT_EQ(d.txtEmail->text(), "Ann Lee <a@x.org>"); })};
-    window->Editselected1Click();
-    EXPECT_EQ(window->Entries(), QStringList{"ab@x.org|Ann B. Lee"});
-}
 
 TEST(DataFolder, FoundBesideTheProgramThenInTheBuildTreeElseTheInstalledPlace)
 {

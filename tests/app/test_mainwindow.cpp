@@ -1,6 +1,6 @@
-// What only the main window can show: layout and menu keys, drops, the
-// panels during a run and the close refused then, Esc, its dialogs as the
-// run's prompts, compact mode, the list's look and commands, start-up and
+// What only the main window can show: menu keys, drops, the panels during a
+// run and the close refused then, Esc, its dialogs as the run's prompts,
+// mailto: links, compact mode, the list's look and commands, start-up and
 // close; and the real program delivering through a real server.
 #include "aiosmtpd_server.h"
 #include "fake_smtp_server.h"
@@ -12,12 +12,12 @@
 #include <QAction>
 #include <QDropEvent>
 #include <QListWidget>
-#include <QMenu>
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QUrl>
 
 namespace {
@@ -94,22 +94,6 @@ protected:
     TLines Captions;
     std::function<void(TMailStatus)> OnStatus;
 };
-
-TEST_F(WindowTest, TheListFirstInTabOrderThenThePanelAndTheMenuWithItsKeys)
-{
-    ShowActive();
-    EXPECT_EQ(QApplication::focusWidget(), window->lstAddresses);
-    const std::vector<QWidget*> order{window->lstAddresses, window->Button1, window->txtAddress, window->Button3,
-                                      window->btnHidePanel, window->btnSetup, window->Button5, window->btnRemSelected,
-                                      window->btnColor, window->btnFont};
-    EXPECT_EQ(FocusChain(order), order);
-    QStringList items;
-    for (const QAction* action : window->popAddresses->actions())
-        items << (action->isSeparator() ? "-" : action->text() + " " + action->shortcut().toString());
-    EXPECT_EQ(items, (QStringList{"&Add Address/List... Ins", "&Edit Selected... ", "&Remove Selected Del", "-",
-                                  "&Mail To Selected (no files)... Ctrl+M", "-", "&Hide Panel ", "&Show Panel ",
-                                  "&Setup... Ctrl+S", "-", "E&xit Ctrl+X"}));
-}
 
 TEST_F(WindowTest, DropMailsTheFilesAndDuringTheRunDropsAndCloseAreRefused)
 {
@@ -250,6 +234,8 @@ TEST_F(WindowTest, CompactModeSurvivesARestart)
     EXPECT_EQ(window->windowType(), Qt::Window);
 }
 
+// Colour and font choices cancelled leave the list's look; confirmed ones
+// are taken and saved at close.
 TEST_F(WindowTest, StartUpLoadsBoundsLookAndASortedListAndCloseSavesThem)
 {
     dir.Write("tessaly.ini", "[Setup]\r\nHeight=300\r\nWidth=500\r\nTop=40\r\nLeft=60\r\nFontColor=0xFF\r\nFontName=DejaVu Sans\r\n"
@@ -257,56 +243,66 @@ TEST_F(WindowTest, StartUpLoadsBoundsLookAndASortedListAndCloseSavesThem)
     Open();
     EXPECT_EQ(QRect(window->pos(), window->size()), QRect(60, 40, 500, 300));
     EXPECT_EQ(window->Entries(), (QStringList{"Ann@x.org", "b@x.org", "b@x.org", "Zed@x.org"}));
-    EXPECT_EQ(window->lstAddresses->font().family() + QString::number(window->lstAddresses->font().pointSize()), "DejaVu Sans12");
-    EXPECT_EQ(window->lstAddresses->palette().color(QPalette::Text), QColor(255, 0, 0));
-    EXPECT_TRUE(window->close());
-    EXPECT_TRUE(dir.Holds("tessaly.ini", "FontColor=255"));
-}
-
-TEST_F(WindowTest, ColourAndFontCancelLeaveTheListAndConfirmedOnesAreTaken)
-{
-    const QColor before = window->lstAddresses->palette().color(QPalette::Base);
-    QFont chosen("DejaVu Serif", 14);
+    const auto look = [this] {
+        const QListWidget& list = *window->lstAddresses;
+        return list.font().family() + QString::number(list.font().pointSize()) + list.palette().color(QPalette::Text).name() +
+               list.palette().color(QPalette::Base).name();
+    };
+    EXPECT_EQ(look(), "DejaVu Sans12#ff0000#00ff00");
     seams.Colors = {std::nullopt, QColor(0x12, 0x34, 0x56)};
-    seams.Fonts = {std::nullopt, chosen};
+    seams.Fonts = {std::nullopt, QFont("DejaVu Serif", 14)};
     window->btnColor->click(), window->btnFont->click();
-    EXPECT_EQ(window->lstAddresses->palette().color(QPalette::Base), before);
+    EXPECT_EQ(look(), "DejaVu Sans12#ff0000#00ff00");
     window->btnColor->click(), window->btnFont->click();
-    EXPECT_EQ(window->BackColor(), 0x563412);
-    EXPECT_EQ(window->lstAddresses->font(), chosen);
+    EXPECT_EQ(look(), "DejaVu Serif14#ff0000#123456");
+    EXPECT_TRUE(window->close());
+    for (const char* saved : {"FontColor=255", "BackColor=5649426", "FontName=DejaVu Serif"})
+        EXPECT_TRUE(dir.Holds("tessaly.ini", saved)) << saved;
+
+    window = std::make_unique<TfrmMailTo>(QStringList{}, dir.Path("none/tessaly.ini"));
+    seams.Colors = {QColor(0x12, 0x34, 0x56)};
+    window->btnColor->click();
+    EXPECT_TRUE(look().endsWith("#000000#123456")) << "black type on a chosen colour stays black";
 }
 
 TEST_F(WindowTest, ListCommandsAddEditAndRemoveEntriesByKeyButtonAndMenu)
 {
-    Select({"c@x.org", "e@x.org", "f@x.org"}, {"c@x.org", "e@x.org"});
     ShowActive();
+    const QWidget* hint = window->lstAddresses->viewport()->findChild<QLabel*>("lblEmptyHint");
+    ASSERT_TRUE(hint && hint->isVisible()) << "an empty list says how to fill it";
+    Select({"c@x.org", "e@x.org|Eve", "f@x.org"}, {"c@x.org", "e@x.org|Eve"});
+    EXPECT_FALSE(hint->isVisible());
     window->txtAddress->setText("nobody");
     window->Button1->click();   // no "@": refused
     window->txtAddress->setFocus();
-    window->txtAddress->setText("a@x.org");
+    window->txtAddress->setText("Ann Lee <a@x.org>");
     QTest::keyClick(window->txtAddress, Qt::Key_Return);   // "&Add:" is the default button
     EXPECT_EQ(seams.Boxes, TLines{"Error: Email address must have \"@\" part."});
+    // Stored as "address|name", shown as typed.
+    const auto* shownAs = static_cast<QStyledItemDelegate*>(window->lstAddresses->itemDelegate());
+    EXPECT_EQ(shownAs->displayText("a@x.org|Ann Lee", QLocale()), "Ann Lee <a@x.org>");
     Select({}, {"c@x.org", "f@x.org"});
     window->lstAddresses->setFocus();
     QTest::keyClick(window->lstAddresses, Qt::Key_Delete);
     const QString list = dir.QWrite("team", "a@x.org\n");
-    seams.Dialogs = {seams.Address("x", QDialog::Rejected), seams.Address("d@x.org", QDialog::Accepted),
+    const auto shown = [](TAddressDlg& d) { EXPECT_EQ(d.txtEmail->text(), "Eve <e@x.org>"); };
+    seams.Dialogs = {seams.Address("x", QDialog::Rejected), seams.Address("Dee <d@x.org>", QDialog::Accepted, shown),
                      seams.Address("x", QDialog::Rejected), seams.Address("b@x.org", QDialog::Accepted)};
     seams.Files = {list, std::nullopt};
     window->Editselected1->trigger();   // nothing selected: nothing happens
-    Select({}, {"e@x.org"});
+    Select({}, {"e@x.org|Eve"});
     window->Editselected1->trigger(), window->Editselected1->trigger();                          // e -> d
     QTest::keyClick(window->lstAddresses, Qt::Key_Insert), window->popAddAddress->trigger();   // adds b
     window->Button3->click();                                // adds the list file
     window->Button3->click();                                // offers it again; cancelled
     EXPECT_EQ(seams.Choosers.at(1).FileName, list);
-    EXPECT_EQ(window->Entries(), (QStringList{list, "a@x.org", "b@x.org", "d@x.org"}));
+    EXPECT_EQ(window->Entries(), (QStringList{list, "a@x.org|Ann Lee", "b@x.org", "d@x.org|Dee"}));
     Select({}, {list});
     window->lstAddressesDblClick();   // a list file opens in the editor
     EXPECT_EQ(seams.Edited, std::vector<QString>{list});
-    Select({}, {"a@x.org", "b@x.org"});
+    Select({}, {"a@x.org|Ann Lee", "b@x.org"});
     window->btnRemSelected->click();
-    Select({}, {"d@x.org"});
+    Select({}, {"d@x.org|Dee"});
     window->Removeselected1->trigger();
     EXPECT_EQ(window->Entries(), QStringList{list});
 }
@@ -315,6 +311,7 @@ TEST_F(WindowTest, MenuKeysActWhileTheListHasTheFocusOnlyAndHelpAndSetupOpen)
 {
     Select({"a@x.org"}, {});
     ShowActive();
+    EXPECT_EQ(QApplication::focusWidget(), window->lstAddresses) << "the list comes first";
     seams.Dialogs = std::deque<TSeams::TStep>(4, [](QDialog&) { return int(QDialog::Rejected); });
     window->Mailer.SetServer("127.0.0.1:1");
     window->txtAddress->setFocus();
@@ -331,6 +328,47 @@ TEST_F(WindowTest, MenuKeysActWhileTheListHasTheFocusOnlyAndHelpAndSetupOpen)
     EXPECT_EQ(seams.Edited.size(), 1u);
     QTest::keyClick(window->lstAddresses, Qt::Key_X, Qt::ControlModifier);
     EXPECT_FALSE(window->isVisible());
+}
+
+// A link is always confirmed in the message dialog and mails to its own
+// recipients only: cancelled, nothing is sent; confirmed, its fields and the
+// file reach a real server.
+TEST_F(WindowTest, LinksAreConfirmedAndDeliverTheirFieldsThroughARealServer)
+{
+    TAiosmtpdServer server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const std::string file = dir.Write("report.txt", "numbers 1 2 3\r\n");
+    QStringList summary;
+    QString subject, text;
+    const auto confirm = [&](int result) {
+        return TSeams::Drive<TMsgDlg>([&](TMsgDlg& d) {
+            summary.clear();
+            for (int row = 0; row < d.lstSummary->count(); ++row)
+                summary << d.lstSummary->item(row)->text();
+            subject = d.txtSubject->text(), text = d.Lines().join('|');
+        }, result);
+    };
+    const QStringList links{"mailto:a@x.org?subject=S", QString::fromStdString("mailto:a@x.org,b@y.org?cc=Carl%20%3Cc@z.org%3E"
+                            "&subject=Hi%0D%0AThere&body=Text&attach=" + file + "&attach=/no/such/file")};
+    for (const bool confirmed : {false, true}) {
+        Open({links[confirmed]});
+        window->Mailer.SetServer(server.Address());
+        window->Run.UseBCC = true;
+        Select({"z@x.org"}, {"z@x.org"});
+        seams.Dialogs = {confirm(confirmed ? QDialog::Accepted : QDialog::Rejected)};
+        window->SendMail();
+        if (!confirmed)   // no body in the link: the settings' text
+            EXPECT_EQ(summary.join('|') + "|" + subject + "|" + text, "To: a@x.org|S|Hello");
+    }
+    EXPECT_EQ(summary, (QStringList{"To: a@x.org", "Cc: Carl <c@z.org>", "Bcc: b@y.org",
+                                    "File: " + QString::fromStdString(file), "Not found, not sent: /no/such/file"}));
+    EXPECT_EQ(subject + "|" + text, "Hi  There|Text");
+    const std::string message = server.Message(1);
+    for (const char* part : {"Subject:  Hi  There", "name=\"report.txt\"", "numbers 1 2 3"})
+        EXPECT_NE(message.find(part), std::string::npos) << part << message;
+    for (const char* rcpt : {"a@x.org", "b@y.org", "c@z.org"})
+        EXPECT_NE(server.Envelope(1).find(rcpt), std::string::npos) << server.Envelope(1);
+    EXPECT_EQ(server.Message(2), "") << "one message; the cancelled link sent nothing";
 }
 
 // A file, a missing file (left out, with a warning) and an address on the

@@ -3,6 +3,7 @@
 // (MIME, RFC 2045/2046, or UUencoded after the text).
 #include "smtp.h"
 
+#include "breakfinder.h"
 #include "encoder.h"
 #include "headers.h"
 #include "mime.h"
@@ -340,27 +341,6 @@ std::size_t WholeCharactersEnd(std::string_view bytes)
     }
     return bytes.size();
 }
-
-// The next CR or LF at or after a position, each byte searched once.
-class TBreakFinder {
-public:
-    TBreakFinder(const char* data, std::size_t size) : FData(data), FSize(size) {}
-    std::size_t Next(std::size_t pos) { return std::min(Find('\r', FCR, pos), Find('\n', FLF, pos)); }
-
-private:
-    std::size_t Find(char c, std::size_t& cache, std::size_t pos)
-    {
-        if (cache == Unsearched || cache < pos) {
-            const void* hit = std::memchr(FData + pos, c, FSize - pos);
-            cache = hit ? std::size_t(static_cast<const char*>(hit) - FData) : FSize;
-        }
-        return cache;
-    }
-    static constexpr std::size_t Unsearched = std::size_t(-1);
-    const char* FData;
-    std::size_t FSize;
-    std::size_t FCR = Unsearched, FLF = Unsearched;
-};
 
 class TTextScanner {
 public:

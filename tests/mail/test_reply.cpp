@@ -89,12 +89,10 @@ TEST(TrustedCertificates, MatchHostPortAndFingerprint)
 TEST(Hints, FromTheWordsOfARefusal)
 {
     EXPECT_NE(RefusalHint(534, "5.7.9 Application-specific password required"), "");
-    EXPECT_NE(RefusalHint(530, "5.7.0 Must issue a STARTTLS command first"), "");
     EXPECT_NE(RefusalHint(535, "5.7.139 Authentication unsuccessful, basic authentication is disabled"), "");
     EXPECT_EQ(RefusalHint(535, "5.7.8 Authentication credentials invalid"), "");
     EXPECT_EQ(Megabytes(31234567), "31.2 MB");
     EXPECT_EQ(Megabytes(25000000), "25.0 MB");
-    EXPECT_EQ(Megabytes(2048), "2.0 kB");
 }
 
 } // namespace

@@ -15,23 +15,6 @@
 
 namespace {
 
-TEST(ProfileValue, DropsBlanksAndOnePairOfQuotesAndCutsAt1023Characters)
-{
-    const std::pair<std::string, std::string> cases[] = {
-        {"  abc \t", "abc"},
-        {"\"abc\"", "abc"},
-        {"'abc'", "abc"},
-        {"  \" a b \"  ", " a b "},
-        {"\"\"x\"\"", "\"x\""},   // only one pair goes
-        {"\"abc", "\"abc"},       // not a pair
-        {"\"", "\""},
-        {"a = b", "a = b"},
-        {std::string(2000, 'v'), std::string(1023, 'v')},
-    };
-    for (const auto& [raw, expected] : cases)
-        EXPECT_EQ(ProfileValue(raw), expected) << "raw: [" << raw << "]";
-}
-
 TEST(ProfileInteger, DecimalAndHexadecimal)
 {
     const std::tuple<std::string, bool, std::int32_t> cases[] = {

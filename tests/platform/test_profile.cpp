@@ -56,15 +56,6 @@ protected:
 
 namespace fs = std::filesystem;
 
-template <class T>
-std::string Joined(const std::vector<T>& items, const std::function<std::string(const T&)>& text)
-{
-    std::string all;
-    for (const auto& item : items)
-        all += (all.empty() ? "" : " ") + text(item);
-    return all;
-}
-
 // What read `verb` gives; empty for a write.
 std::string Do(std::unique_ptr<TIniFile>& ini, const std::string& verb, std::istringstream& words, bool read)
 {

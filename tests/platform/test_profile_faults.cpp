@@ -65,14 +65,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, SaveFailure, ::testing::Values(
     TSaveCase{"dangling_link_is_followed", [](const std::string& f) { return Link(f, "t.ini"); }, ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-std::string Repeat(const std::string& piece, int count)
-{
-    std::string text;
-    while (count-- > 0)
-        text += piece;
-    return text;
-}
-
 // Values that the reader would change are in tests/data/settings; here
 // the longest one the file gives back whole, and the first it could not.
 struct TValueCase { const char* Name; std::string Value; bool Fits; };

@@ -60,6 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, SaveFailure, ::testing::Values(
         return f + "/ro.ini"; }, "Permission denied"},
     TSaveCase{"folder_at_the_path", [](const std::string& f) { QDir().mkpath(QString::fromStdString(f + "/d.ini")); return f + "/d.ini"; }, "Is a directory"},
     TSaveCase{"missing_folder", [](const std::string& f) { return f + "/none/t.ini"; }, "No such file or directory"},
+    TSaveCase{"file_where_the_folder_should_be", [](const std::string& f) { WriteWholeFile(f + "/p", "x"); return f + "/p/t.ini"; }, "Not a directory"},
     TSaveCase{"full_disk", [](const std::string& f) { WriteWholeFile(f + "/t.ini", "[Setup]\r\nPort=1\r\n"); return f + "/t.ini"; }, "File too large"},
     TSaveCase{"dangling_link_into_a_missing_folder", [](const std::string& f) { return Link(f, "none/t.ini"); }, "No such file or directory"},
     TSaveCase{"dangling_link_is_followed", [](const std::string& f) { return Link(f, "t.ini"); }, ""}),

@@ -101,23 +101,6 @@ class QuotedPrintable(unittest.TestCase):
                 self.assertEqual(mailed(b"quoted-printable", lines_of(run_tool("qp", data))), crlf_breaks(data))
 
 
-class GoldenFiles(unittest.TestCase):
-    """The expected files of the C++ encoder tests decode to their inputs."""
-    def test_decode_to_their_inputs(self):
-        for golden in sorted(DATA.glob("*.*")):
-            if golden.suffix == ".in":
-                continue
-            data, lines = golden.with_suffix(".in").read_bytes(), lines_of(golden.read_bytes())
-            with self.subTest(golden=golden.name):
-                if golden.suffix == ".b64":
-                    self.assertEqual(mailed(b"base64", lines), data)
-                elif golden.suffix == ".qp":
-                    self.assertEqual(mailed(b"quoted-printable", lines), crlf_breaks(data))
-                else:
-                    tail = [b"`"] if len(data) % 45 else []
-                    self.assertEqual(UUencode().uudecode(lines + tail)[::2], (0, data))
-
-
 class Tool(unittest.TestCase):
     def test_windows_give_the_whole_file_output(self):
         # The tool feeds UU and base64 in windows of 16384 lines; the joins

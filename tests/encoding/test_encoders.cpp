@@ -1,7 +1,7 @@
 // The three encoders against golden files: every tests/data/encoding/X.in
 // with an X.b64, X.uu or X.qp beside it is one row, fed whole and in
 // odd-sized reads. TESSALY_UPDATE_GOLDEN=1 rewrites the expected files;
-// interop_encode.py checks them with independent decoders.
+// interop_encode.py decodes the same inputs with independent decoders.
 #include "../support/test_data.h"
 #include "mime.h"
 #include "uucode.h"

@@ -1,5 +1,6 @@
 // Header values: encoded words, folding, quoted names, RFC 2231 file
 // names, Date and Message-ID.
+#include "../support/test_data.h"
 #include "headers.h"
 
 #include <gtest/gtest.h>
@@ -7,14 +8,6 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-
-std::string Repeat(const std::string& piece, int times)
-{
-    std::string text;
-    while (times-- > 0)
-        text += piece;
-    return text;
-}
 
 // A reader's view of the encoded words on `lines`, each word decoded on its
 // own: a character split between two words shows as "<split>".

@@ -109,15 +109,6 @@ void Apply(TSMTP& m, const std::string& key, const std::string& v)
 const char* const StatusNames[] = {"Idle", "Connecting", "LoggingIn", "LoggingOut", "SendingHeaders",
                                    "SendingCommands", "SendingBody", "SendingAttachments", "Canceled", "Encoding"};
 
-template <class T, class F>
-std::string Joined(const std::vector<T>& items, F text)
-{
-    std::string all;
-    for (const auto& item : items)
-        all += (all.empty() ? "" : " ") + text(item);
-    return all;
-}
-
 // `text` with the path of tests/data written "<data>", so that messages
 // and boxes naming a data file are the same in every checkout.
 std::string Portable(std::string text)

@@ -2,6 +2,7 @@
 // test CA and certificates made here with the openssl tool, the judgement
 // of certificates, AUTH, SIZE; Cancel during the handshake; every address
 // of a host; time-outs that follow a slow reader's progress.
+#include "aiosmtpd_server.h"
 #include "smtp_session.h"
 
 #include <QProcess>
@@ -16,39 +17,6 @@ struct TTestPki {
     std::string SelfFingerprint;
     bool Ok = QProcess::execute("/bin/sh", {TESSALY_SOURCE_DIR "/tests/mail/make_test_pki.sh", Dir.path()}) == 0;
     TTestPki() { std::ifstream(Path("self.fp")) >> SelfFingerprint; }
-};
-
-// A server script of this folder (tls_smtp_server.py by default) with
-// `args`; stopped by the destructor.
-class TTlsServer {
-public:
-    explicit TTlsServer(const QStringList& args, const char* script = "tls_smtp_server.py")
-    {
-        FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        const QString path = QString(TESSALY_SOURCE_DIR "/tests/mail/") + script;
-        FProcess.start("/usr/bin/python3", QStringList{path, FFolder.path()} + args);
-        while (FProcess.waitForStarted(20000) && !FProcess.canReadLine() && FProcess.waitForReadyRead(20000)) {
-        }
-        const QByteArray line = FProcess.readLine().trimmed();
-        Port = line.startsWith("PORT ") ? std::uint16_t(line.mid(5).toUInt()) : 0;
-    }
-    ~TTlsServer()
-    {
-        FProcess.closeWriteChannel();
-        if (!FProcess.waitForFinished(20000))
-            FProcess.kill();
-        FProcess.waitForFinished();
-    }
-    std::string Events() const
-    {
-        std::ifstream file(FFolder.filePath("events").toStdString());
-        return std::string(std::istreambuf_iterator<char>(file), {});
-    }
-    std::uint16_t Port = 0;
-
-private:
-    QTemporaryDir FFolder;
-    QProcess FProcess;
 };
 
 TTestPki* Pki = nullptr;
@@ -75,15 +43,15 @@ TEST_P(TlsTest, DeliversOrStopsBeforeAnythingLeaks)
     QStringList args = c.Server;
     for (QString& arg : args)
         arg.replace("PKI/", Pki->Dir.path() + "/");
-    TTlsServer server(args);
-    ASSERT_NE(server.Port, 0);
-    Smtp->SetServer("localhost:" + std::to_string(server.Port));
+    TAiosmtpdServer server(args);
+    ASSERT_TRUE(server.Running()) << server.Error();
+    Smtp->SetServer("localhost:" + std::to_string(server.Port()));
     Smtp->SetFrom("me@example.org");
     Smtp->SetRecipient("you@example.net");
     Smtp->SetBody(TStrings{"Hello over TLS."});
     Smtp->SetSecurity(secSTARTTLS);
     Smtp->SetCAFile(Pki->Path("ca.pem"));
-    c.Setup(*Smtp, server.Port);
+    c.Setup(*Smtp, server.Port());
     const std::string outcome = Session();
     EXPECT_NE(outcome.find(c.Outcome), outcome.npos) << outcome << "\n" << Smtp->SessionLog().Text();
     EXPECT_EQ(server.Events(), c.Events);
@@ -241,9 +209,9 @@ class PaceTest : public SMTPSessionTest, public ::testing::WithParamInterface<Pa
 // "." included, lasts longer than TimeOut, but the data keeps moving.
 TEST_P(PaceTest, TimesOutOnlyWithoutProgress)
 {
-    TTlsServer server({GetParam().Mode}, "slow_reader.py");
-    ASSERT_NE(server.Port, 0);
-    Smtp->SetServer("127.0.0.1:" + std::to_string(server.Port));
+    TAiosmtpdServer server({GetParam().Mode}, TESSALY_SOURCE_DIR "/tests/mail/slow_reader.py");
+    ASSERT_TRUE(server.Running()) << server.Error();
+    Smtp->SetServer(server.Address());
     Smtp->SetFrom("me@example.org");
     Smtp->SetRecipient("you@example.net");
     Smtp->SetTimeOut(1);

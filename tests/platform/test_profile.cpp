@@ -2,7 +2,6 @@
 #include "platform_test_files.h"
 #include "profile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -15,23 +14,6 @@
 #include <sstream>
 
 namespace {
-
-TEST(ProfileValue, DropsBlanksAndOnePairOfQuotesAndCutsAt1023Characters)
-{
-    const std::pair<std::string, std::string> cases[] = {
-        {"  abc \t", "abc"},
-        {"\"abc\"", "abc"},
-        {"'abc'", "abc"},
-        {"  \" a b \"  ", " a b "},
-        {"\"\"x\"\"", "\"x\""},   // only one pair goes
-        {"\"abc", "\"abc"},       // not a pair
-        {"\"", "\""},
-        {"a = b", "a = b"},
-        {std::string(2000, 'v'), std::string(1023, 'v')},
-    };
-    for (const auto& [raw, expected] : cases)
-        EXPECT_EQ(ProfileValue(raw), expected) << "raw: [" << raw << "]";
-}
 
 TEST(ProfileInteger, DecimalAndHexadecimal)
 {
@@ -60,21 +42,6 @@ TEST(ProfileInteger, DecimalAndHexadecimal)
     }
 }
 
-// Saves a change to `path`; true when the save is refused with the message
-// the user sees.
-bool SaveRefused(const std::string& path, const std::string& port = "2525")
-{
-    TIniFile ini(path);
-    ini.WriteString("Setup", "Port", port);
-    ini.EraseSection("Addresses");
-    try {
-        ini.UpdateFile();
-    } catch (const EIniFileError& e) {
-        return std::string(e.what()).starts_with("Unable to write to " + path + ": ");
-    }
-    return false;
-}
-
 class ProfileFile : public ::testing::Test {
 protected:
     std::string Path(const std::string& name = "settings.ini") const { return FDir.path().toStdString() + "/" + name; }
@@ -88,15 +55,6 @@ protected:
 // no file at all).
 
 namespace fs = std::filesystem;
-
-template <class T>
-std::string Joined(const std::vector<T>& items, const std::function<std::string(const T&)>& text)
-{
-    std::string all;
-    for (const auto& item : items)
-        all += (all.empty() ? "" : " ") + text(item);
-    return all;
-}
 
 // What read `verb` gives; empty for a write.
 std::string Do(std::unique_ptr<TIniFile>& ini, const std::string& verb, std::istringstream& words, bool read)
@@ -165,34 +123,6 @@ TEST_F(ProfileFile, ListsKeysInFileOrderWithoutBound)
     ASSERT_EQ(keys.size(), 3000u);
     EXPECT_EQ(keys.front(), "anAddress2999");
     EXPECT_EQ(keys.back(), "anAddress0");
-}
-
-TEST_F(ProfileFile, FailedSaveIsRefusedAndLeavesTheOldFileWhole)
-{
-    const std::string old = "[Setup]\r\nPort=25\r\n[Addresses]\r\nanAddress0=keep@example.org\r\n";
-    WriteWholeFile(Path(), old);
-    {
-        const TFileSizeLimit limit(64);   // a full disk, for root too: the new text is longer
-        EXPECT_TRUE(SaveRefused(Path(), std::string(1000, '9'))) << "full disk";
-    }
-    EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList{"settings.ini"}) << "no temporary file left";
-    const QByteArray folder = FDir.path().toLocal8Bit();
-    ::chmod(Path().c_str(), 0444);
-    ::chmod(folder.constData(), 0777);
-    EXPECT_TRUE(RunUnprivileged([&] { return SaveRefused(Path()); })) << "read-only file";
-    ::chmod(Path().c_str(), 0644);
-    ::chmod(folder.constData(), 0555);
-    EXPECT_TRUE(RunUnprivileged([&] { return SaveRefused(Path()); })) << "read-only folder";
-    ::chmod(folder.constData(), 0700);
-    EXPECT_EQ(ReadFile(Path()), old);
-    WriteWholeFile(Path("plain"), "not a folder");
-    EXPECT_TRUE(SaveRefused(Path("plain") + "/settings.ini")) << "a file where the folder should be";
-    EXPECT_EQ(ReadFile(Path("plain")), "not a folder");
-    // A file that exists but cannot be read is not replaced by what we could not see.
-    ASSERT_TRUE(QDir(FDir.path()).mkdir("unreadable.ini"));
-    EXPECT_TRUE(TIniFile(Path("unreadable.ini")).ReadFailed());
-    EXPECT_TRUE(SaveRefused(Path("unreadable.ini"))) << "unreadable file";
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(Path("unreadable.ini"))).isDir());
 }
 
 TEST_F(ProfileFile, SaveThroughALinkReplacesItsTargetKeepingItsPermissions)

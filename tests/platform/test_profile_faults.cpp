@@ -22,6 +22,9 @@ TEST_P(SaveFailure, ReportsTheSystemsReason)
 {
     QTemporaryDir dir;
     const std::string path = GetParam().Prepare(dir.path().toStdString());
+    const auto entries = [&] { return QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot); };
+    const QStringList before = entries();
+    const std::string old = QFileInfo(QString::fromStdString(path)).isFile() ? ReadFile(path) : "";
     std::optional<TFileSizeLimit> full;
     if (std::string(GetParam().Name) == "full_disk")
         full.emplace(8);
@@ -36,6 +39,10 @@ TEST_P(SaveFailure, ReportsTheSystemsReason)
     full.reset();
     const std::string reason = GetParam().Reason;
     EXPECT_EQ(message, reason.empty() ? "" : "Unable to write to " + path + ": " + reason);
+    if (!reason.empty()) {   // the old file whole, no temporary file left
+        EXPECT_EQ(entries(), before);
+        EXPECT_EQ(QFileInfo(QString::fromStdString(path)).isFile() ? ReadFile(path) : "", old);
+    }
     if (reason.empty())   // the link stays and its target is made
         EXPECT_TRUE(QFileInfo(QString::fromStdString(path)).isSymLink() && ReadFile(path) == "[Setup]\r\nPort=25\r\n");
 }
@@ -53,18 +60,11 @@ INSTANTIATE_TEST_SUITE_P(Rows, SaveFailure, ::testing::Values(
         return f + "/ro.ini"; }, "Permission denied"},
     TSaveCase{"folder_at_the_path", [](const std::string& f) { QDir().mkpath(QString::fromStdString(f + "/d.ini")); return f + "/d.ini"; }, "Is a directory"},
     TSaveCase{"missing_folder", [](const std::string& f) { return f + "/none/t.ini"; }, "No such file or directory"},
-    TSaveCase{"full_disk", [](const std::string& f) { return f + "/t.ini"; }, "File too large"},
+    TSaveCase{"file_where_the_folder_should_be", [](const std::string& f) { WriteWholeFile(f + "/p", "x"); return f + "/p/t.ini"; }, "Not a directory"},
+    TSaveCase{"full_disk", [](const std::string& f) { WriteWholeFile(f + "/t.ini", "[Setup]\r\nPort=1\r\n"); return f + "/t.ini"; }, "File too large"},
     TSaveCase{"dangling_link_into_a_missing_folder", [](const std::string& f) { return Link(f, "none/t.ini"); }, "No such file or directory"},
     TSaveCase{"dangling_link_is_followed", [](const std::string& f) { return Link(f, "t.ini"); }, ""}),
     [](const auto& info) { return std::string(info.param.Name); });
-
-std::string Repeat(const std::string& piece, int count)
-{
-    std::string text;
-    while (count-- > 0)
-        text += piece;
-    return text;
-}
 
 // Values that the reader would change are in tests/data/settings; here
 // the longest one the file gives back whole, and the first it could not.

@@ -6,10 +6,10 @@
 // this only bounds a broken installation.
 static constexpr int WaitMilliseconds = 20000;
 
-TAiosmtpdServer::TAiosmtpdServer()
+TAiosmtpdServer::TAiosmtpdServer(const QStringList& args, const QString& script)
 {
     FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    FProcess.start("/usr/bin/python3", {TESSALY_SOURCE_DIR "/tests/support/smtp_store.py", FFolder.path()});
+    FProcess.start("/usr/bin/python3", QStringList{script, FFolder.path()} + args);
     while (FProcess.waitForStarted(WaitMilliseconds) && !FProcess.canReadLine()
            && FProcess.waitForReadyRead(WaitMilliseconds)) {
     }
@@ -28,8 +28,8 @@ TAiosmtpdServer::~TAiosmtpdServer()
     FProcess.waitForFinished();
 }
 
-std::string TAiosmtpdServer::Stored(int n, const char* suffix) const
+std::string TAiosmtpdServer::File(const std::string& name) const
 {
-    QFile file(FFolder.path() + "/" + QString::number(n) + suffix);
+    QFile file(FFolder.filePath(QString::fromStdString(name)));
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }

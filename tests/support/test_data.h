@@ -1,5 +1,5 @@
 // The data files of tests/data: whole files, the files of a folder, golden
-// files, and the escapes that case files use for bytes. Header-only and
+// files, the escapes that case files use for bytes, and text helpers. Header-only and
 // without Qt, so that the pure encoder tests can use it too.
 #pragma once
 
@@ -50,4 +50,22 @@ inline std::string Unescape(std::string_view text)
             out += c == 0 ? text[i] : c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c == '0' ? '\0' : c;
     }
     return out;
+}
+
+inline std::string Repeat(const std::string& piece, int count)
+{
+    std::string text;
+    while (count-- > 0)
+        text += piece;
+    return text;
+}
+
+// The texts of `items`, blank separated.
+template <class T, class F>
+std::string Joined(const std::vector<T>& items, F text)
+{
+    std::string all;
+    for (const auto& item : items)
+        all += (all.empty() ? "" : " ") + text(item);
+    return all;
 }

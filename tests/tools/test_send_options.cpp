@@ -51,7 +51,6 @@ const TArgsRow kRows[] = {
          EXPECT_EQ(std::tuple(s.Server(), s.From(), s.TimeOut(), s.CharSet()), std::tuple("mail.example:2525", "me@x.org", 2, csUTF8));
      }},
     {"TimeoutZero", With({"--to", "a@x.org", "--timeout", "0"}), "", exUsage, {}},
-    {"TimeoutNegative", With({"--to", "a@x.org", "--timeout", "-5"}), "", exUsage, {}},
     {"BodyFromStandardInput", With({"--to", "a@x.org", "--body-file", "-"}), "", exSent,
      [](const TSMTP& s) { EXPECT_EQ(s.Body().Text(), "line 1\r\n\r\nline 3\r\n"); }},
     {"MissingAttachment", With({"--to", "a@x.org", "@/missing.bin"}), "", exNoInput, {}},

@@ -1,11 +1,12 @@
 #!/usr/bin/python3
-"""tls_smtp_server.py FOLDER [mode=plain|starttls|tls] [cert=PEM key=PEM] [host=127.0.0.1|::1]
+"""aiosmtpd_server.py FOLDER [mode=plain|starttls|tls] [cert=PEM key=PEM] [host=127.0.0.1|::1]
 [require_starttls=1] [auth=1] [auth_clear=1] [size=N]: aiosmtpd on an OS-assigned port (printed as
 "PORT <n>"). Users: alice/secret for PLAIN and LOGIN, token "good-token" for XOAUTH2. Writes each
-accepted message to FOLDER/<n>.eml and one line per AUTH, MAIL and DATA to FOLDER/events.
-Stops at the end of stdin."""
+accepted message to FOLDER/<n>.eml (data as received, dots unstuffed) and <n>.json (envelope), and one
+line per AUTH, MAIL and DATA to FOLDER/events. Stops at the end of stdin."""
 import asyncio
 import base64
+import json
 import os
 import ssl
 import logging
@@ -32,8 +33,11 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
         self.event("DATA")
-        with open(os.path.join(self.folder, "%d.eml" % self.count), "wb") as f:
+        base = os.path.join(self.folder, "%d" % self.count)
+        with open(base + ".eml", "wb") as f:
             f.write(envelope.original_content)
+        with open(base + ".json", "w") as f:
+            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos, "helo": session.host_name}, f)
         return "250 Message accepted for delivery"
 
     # XOAUTH2 (the providers' mechanism): on a bad token the server sends its

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -24,6 +25,21 @@
 using TLines = std::vector<std::string>;
 
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+inline void ShowActive(QWidget& window)
+{
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QCoreApplication::processEvents();
+}
+
+// Selects exactly the entries shown as `texts`.
+inline void SelectEntries(QListWidget& list, const QStringList& texts)
+{
+    list.clearSelection();
+    for (const QString& text : texts)
+        list.findItems(text, Qt::MatchExactly).value(0)->setSelected(true);
+}
 
 // The next scripted answer; an unscripted one fails the test and cancels.
 template <class T>

@@ -20,18 +20,6 @@
 namespace {
 using ::PrintTo;
 
-// Answers every question with `Answer` and records it.
-struct TQuestions {
-    explicit TQuestions(std::size_t answer) : Answer(answer), Old(SetQuestionHandler([this](const TQuestion& q) {
-        Asked.push_back(q);
-        return Answer;
-    })) {}
-    ~TQuestions() { SetQuestionHandler(std::move(Old)); }
-    std::size_t Answer;
-    TQuestionHandler Old;
-    std::vector<TQuestion> Asked;
-};
-
 // One window per row, on a settings file in a scratch folder.
 template <class TRow>
 class WindowRows : public ::testing::TestWithParam<TRow> {
@@ -54,17 +42,16 @@ TEST_P(CloseUnsaved, AsksOrEndsTheCommandLineRunWithAFailure)
 {
     const std::string path = scratch.Write("tessaly.ini", "[Setup]\r\n");
     ::chmod(path.c_str(), 0444);   // read-only, for root as well
-    TQuestions questions(GetParam().Answer);
+    seams.Answer = GetParam().Answer;
     EXPECT_EQ(Open(GetParam().Arguments).close(), GetParam().Closes);
     EXPECT_EQ(window->ExitCode(), GetParam().Status);
     const bool asks = GetParam().Arguments.isEmpty();
-    ASSERT_EQ(questions.Asked.size(), asks ? 1u : 0u);
-    if (asks) {
-        EXPECT_EQ(questions.Asked[0].Text, "Unable to write to " + path + ": Permission denied.\n\n"
-                                           "Close without saving the settings and the address list?");
-        EXPECT_EQ(questions.Asked[0].Buttons, TLines({"Close &without saving", "&Go back"}));
-        EXPECT_EQ(questions.Asked[0].Cancel, 1u);
-    }
+    ASSERT_EQ(seams.Questions.size(), asks ? 1u : 0u);
+    if (asks)
+        EXPECT_EQ(seams.Questions[0].Text + "|" + seams.Questions[0].Buttons.at(0) + "|" + seams.Questions[0].Buttons.at(1) +
+                      "|" + std::to_string(seams.Questions[0].Cancel),
+                  "Unable to write to " + path + ": Permission denied.\n\n"
+                  "Close without saving the settings and the address list?|Close &without saving|&Go back|1");
     EXPECT_TRUE(seams.Boxes.empty());
     EXPECT_EQ(scratch.Read("tessaly.ini"), "[Setup]\r\n");
 }
@@ -189,14 +176,14 @@ using SaveAsSuffix = WindowRows<TSaveAsCase>;
 TEST_P(SaveAsSuffix, AsksBeforeTheAddedTxtReplacesAFile)
 {
     scratch.Write("notes.txt", "old");
-    TQuestions questions(GetParam().Answer);
+    seams.Answer = GetParam().Answer;
     TMsgDlg dialog;
     dialog.txtText->setPlainText("new");
     seams.Files = {scratch.QPath("notes")};
     dialog.Button2->click();
     EXPECT_EQ(scratch.Read("notes.txt"), GetParam().After);
-    ASSERT_EQ(questions.Asked.size(), 1u);
-    EXPECT_EQ(questions.Asked[0].Text, "notes.txt already exists.\nDo you want to replace it?");
+    ASSERT_EQ(seams.Questions.size(), 1u);
+    EXPECT_EQ(seams.Questions[0].Text, "notes.txt already exists.\nDo you want to replace it?");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SaveAsSuffix, ::testing::Values(TSaveAsCase{"kept", 1, "old"}, TSaveAsCase{"replaced", 0, "new"}), kRowName);

@@ -189,14 +189,19 @@ TEST_F(WindowTest, CommandLineRunStartsAtTheFirstActivationOnlyAndClosesWithItsS
 {
     Open({"boss@x.org", dir.QWrite("report.txt", "r")});
     window->Mailer.SetServer("127.0.0.1:1");
-    seams.Dialogs = {seams.Drive<TMsgDlg>([](TMsgDlg&) {}, QDialog::Rejected)};
+    seams.Dialogs = {seams.Drive<TMsgDlg>([](TMsgDlg&) {}, QDialog::Rejected), seams.Drive<TMsgDlg>([](TMsgDlg&) {}, QDialog::Rejected)};
     QSignalSpy closed(window.get(), &TfrmMailTo::Closed);
+    TStrings copies{"old"}, text;   // the run's steps under the window's names
+    const std::string to = window->GetRecipients(copies);   // first: it takes the files from the arguments
+    window->LoadMsgText(text);
+    EXPECT_EQ(to + "|" + window->GetSubject() + "|" + text.ToVector().at(0), "boss@x.org|Files: report.txt|Hello");
+    EXPECT_FALSE(window->PromptMessage());
     window->Run.MsgText = 0;   // so that the run prompts
 
     window->FormActivate();
     window->FormActivate();
 
-    EXPECT_EQ(seams.Shown, TLines{"TMsgDlg"});
+    EXPECT_EQ(seams.Shown, TLines(2, "TMsgDlg"));
     EXPECT_EQ(closed.count(), 1);
     EXPECT_EQ(window->ExitCode(), 1) << "nothing was sent";
 }

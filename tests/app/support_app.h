@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -24,6 +25,21 @@
 using TLines = std::vector<std::string>;
 
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+inline void ShowActive(QWidget& window)
+{
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QCoreApplication::processEvents();
+}
+
+// Selects exactly the entries shown as `texts`.
+inline void SelectEntries(QListWidget& list, const QStringList& texts)
+{
+    list.clearSelection();
+    for (const QString& text : texts)
+        list.findItems(text, Qt::MatchExactly).value(0)->setSelected(true);
+}
 
 // The next scripted answer; an unscripted one fails the test and cancels.
 template <class T>
@@ -61,11 +77,12 @@ public:
         FFont = SetFontHandler([this](QWidget*, const QFont&) { return Next(Fonts, "font"); });
         FColor = SetColorHandler([this](QWidget*, const QColor&) { return Next(Colors, "colour"); });
         FEditor = SetEditorHandler([this](const QString& path) { Edited.push_back(path); });
+        FQuestion = SetQuestionHandler([this](const TQuestion& q) { return Questions.push_back(q), Answer; });
     }
     ~TSeams()
     {
         SetMessageBoxHandler(FBox), SetDialogHandler(FDialog), SetFileChooserHandler(FFile);
-        SetFontHandler(FFont), SetColorHandler(FColor), SetEditorHandler(FEditor);
+        SetFontHandler(FFont), SetColorHandler(FColor), SetEditorHandler(FEditor), SetQuestionHandler(FQuestion);
     }
     // Works the dialog as a D (shown first), then returns `result`, or with
     // -1 what its buttons left.
@@ -98,6 +115,8 @@ public:
     std::deque<std::optional<QFont>> Fonts;
     std::deque<std::optional<QColor>> Colors;
     std::vector<QString> Edited;
+    std::vector<TQuestion> Questions;
+    std::size_t Answer = 0;   // the button taken in every question
 
 private:
     TMessageBoxHandler FBox;
@@ -106,6 +125,7 @@ private:
     TFontHandler FFont;
     TColorHandler FColor;
     TEditorHandler FEditor;
+    TQuestionHandler FQuestion;
 };
 
 // A temporary folder with files written by the test.

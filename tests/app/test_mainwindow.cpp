@@ -56,15 +56,7 @@ protected:
     {
         for (const QString& entry : entries)
             window->AddEntry(entry);
-        window->lstAddresses->clearSelection();
-        for (const QString& text : selected)
-            window->lstAddresses->findItems(text, Qt::MatchExactly).value(0)->setSelected(true);
-    }
-    void ShowActive()
-    {
-        window->show();
-        QApplication::setActiveWindow(window.get());
-        QCoreApplication::processEvents();
+        SelectEntries(*window->lstAddresses, selected);
     }
     // Drops `paths` on the window; returns whether the drag was welcome.
     bool Drop(const QStringList& paths)
@@ -105,7 +97,7 @@ TEST_F(WindowTest, DropMailsTheFilesAndDuringTheRunDropsAndCloseAreRefused)
             window->popHidepanel->trigger();
         Serve();
         Select({"a@x.org"}, {"a@x.org"});
-        ShowActive();
+        ShowActive(*window);
         seams.Boxes.clear();
         std::vector<bool> during;
         OnStatus = [&](TMailStatus status) {
@@ -131,7 +123,7 @@ TEST_F(WindowTest, EscCancelsOnlyWhileSendingAndTheStatusLineShowsEachPhase)
     Select({"a@x.org"}, {"a@x.org"});
     window->Mailer.Attachments().Add(dir.Write("plan.txt", "plan"));
     window->Mailer.SetShowResult(true);
-    ShowActive();
+    ShowActive(*window);
     QTest::keyClick(window->lstAddresses, Qt::Key_Escape);
     OnStatus = [&](TMailStatus status) {
         if (status == msLoggingIn)
@@ -199,12 +191,10 @@ TEST_F(WindowTest, CommandLineRunStartsAtTheFirstActivationOnlyAndClosesWithItsS
     window->Mailer.SetServer("127.0.0.1:1");
     seams.Dialogs = {seams.Drive<TMsgDlg>([](TMsgDlg&) {}, QDialog::Rejected), seams.Drive<TMsgDlg>([](TMsgDlg&) {}, QDialog::Rejected)};
     QSignalSpy closed(window.get(), &TfrmMailTo::Closed);
-    // The run's steps under the window's names.
-    TStrings copies{"old"}, text;
-    EXPECT_EQ(window->GetRecipients(copies), "boss@x.org");
-    EXPECT_EQ(window->GetSubject(), "Files: report.txt");
+    TStrings copies{"old"}, text;   // the run's steps under the window's names
+    const std::string to = window->GetRecipients(copies);   // first: it takes the files from the arguments
     window->LoadMsgText(text);
-    EXPECT_EQ(text.ToVector(), TLines{"Hello"});
+    EXPECT_EQ(to + "|" + window->GetSubject() + "|" + text.ToVector().at(0), "boss@x.org|Files: report.txt|Hello");
     EXPECT_FALSE(window->PromptMessage());
     window->Run.MsgText = 0;   // so that the run prompts
 
@@ -218,7 +208,7 @@ TEST_F(WindowTest, CommandLineRunStartsAtTheFirstActivationOnlyAndClosesWithItsS
 
 TEST_F(WindowTest, CompactModeSurvivesARestart)
 {
-    ShowActive();
+    ShowActive(*window);
     const int outer = window->frameGeometry().height();
     window->btnHidePanel->click();
     EXPECT_TRUE(window->pnlControl->isHidden() && window->isVisible() && window->acceptDrops());
@@ -267,7 +257,7 @@ TEST_F(WindowTest, StartUpLoadsBoundsLookAndASortedListAndCloseSavesThem)
 
 TEST_F(WindowTest, ListCommandsAddEditAndRemoveEntriesByKeyButtonAndMenu)
 {
-    ShowActive();
+    ShowActive(*window);
     const QWidget* hint = window->lstAddresses->viewport()->findChild<QLabel*>("lblEmptyHint");
     ASSERT_TRUE(hint && hint->isVisible()) << "an empty list says how to fill it";
     Select({"c@x.org", "e@x.org|Eve", "f@x.org"}, {"c@x.org", "e@x.org|Eve"});
@@ -310,7 +300,7 @@ TEST_F(WindowTest, ListCommandsAddEditAndRemoveEntriesByKeyButtonAndMenu)
 TEST_F(WindowTest, MenuKeysActWhileTheListHasTheFocusOnlyAndHelpAndSetupOpen)
 {
     Select({"a@x.org"}, {});
-    ShowActive();
+    ShowActive(*window);
     EXPECT_EQ(QApplication::focusWidget(), window->lstAddresses) << "the list comes first";
     seams.Dialogs = std::deque<TSeams::TStep>(4, [](QDialog&) { return int(QDialog::Rejected); });
     window->Mailer.SetServer("127.0.0.1:1");

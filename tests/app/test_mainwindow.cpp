@@ -347,8 +347,9 @@ TEST_F(WindowTest, LinksAreConfirmedAndDeliverTheirFieldsThroughARealServer)
         Select({"z@x.org"}, {"z@x.org"});
         seams.Dialogs = {confirm(confirmed ? QDialog::Accepted : QDialog::Rejected)};
         window->SendMail();
-        if (!confirmed)   // no body in the link: the settings' text
+        if (!confirmed) {   // no body in the link: the settings' text
             EXPECT_EQ(summary.join('|') + "|" + subject + "|" + text, "To: a@x.org|S|Hello");
+        }
     }
     EXPECT_EQ(summary, (QStringList{"To: a@x.org", "Cc: Carl <c@z.org>", "Bcc: b@y.org",
                                     "File: " + QString::fromStdString(file), "Not found, not sent: /no/such/file"}));

@@ -47,11 +47,12 @@ TEST_P(CloseUnsaved, AsksOrEndsTheCommandLineRunWithAFailure)
     EXPECT_EQ(window->ExitCode(), GetParam().Status);
     const bool asks = GetParam().Arguments.isEmpty();
     ASSERT_EQ(seams.Questions.size(), asks ? 1u : 0u);
-    if (asks)
+    if (asks) {
         EXPECT_EQ(seams.Questions[0].Text + "|" + seams.Questions[0].Buttons.at(0) + "|" + seams.Questions[0].Buttons.at(1) +
                       "|" + std::to_string(seams.Questions[0].Cancel),
                   "Unable to write to " + path + ": Permission denied.\n\n"
                   "Close without saving the settings and the address list?|Close &without saving|&Go back|1");
+    }
     EXPECT_TRUE(seams.Boxes.empty());
     EXPECT_EQ(scratch.Read("tessaly.ini"), "[Setup]\r\n");
 }
@@ -163,7 +164,9 @@ TEST(FileChooser, LeavesTheWorkingDirectoryAndStartsWhereTheLastChoiceWas)
             dialog->selectFile(pick);
             QMetaObject::invokeMethod(dialog, "accept");
         });
-        EXPECT_EQ(ChooseFile(nullptr, TFileChooser{TFileChooser::Open, "Pick", "All files (*.*)|*.*"}), pick);
+        TFileChooser chooser;
+        chooser.Title = "Pick", chooser.Filter = "All files (*.*)|*.*";
+        EXPECT_EQ(ChooseFile(nullptr, chooser), pick);
         EXPECT_EQ(QDir::currentPath(), before);
     }
     SetFileChooserHandler(scripted);

@@ -28,10 +28,12 @@ TEST_P(ReplyTest, ReadsTheFirstReply)
     EXPECT_EQ(scan.State, c.State);
     EXPECT_EQ(scan.Reply.Code, c.Code);
     EXPECT_EQ(scan.Consumed, c.Consumed);
-    if (c.State == TReplyState::Complete)
+    if (c.State == TReplyState::Complete) {
         EXPECT_EQ(scan.Reply.Text(), c.Text);
-    if (c.State == TReplyState::Malformed)
+    }
+    if (c.State == TReplyState::Malformed) {
         EXPECT_EQ(scan.Reply.Lines, std::vector<std::string>{c.Text});
+    }
 }
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReplyTest,

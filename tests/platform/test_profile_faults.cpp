@@ -43,8 +43,9 @@ TEST_P(SaveFailure, ReportsTheSystemsReason)
         EXPECT_EQ(entries(), before);
         EXPECT_EQ(QFileInfo(QString::fromStdString(path)).isFile() ? ReadFile(path) : "", old);
     }
-    if (reason.empty())   // the link stays and its target is made
+    if (reason.empty()) {   // the link stays and its target is made
         EXPECT_TRUE(QFileInfo(QString::fromStdString(path)).isSymLink() && ReadFile(path) == "[Setup]\r\nPort=25\r\n");
+    }
 }
 
 std::string Link(const std::string& folder, const char* target)

@@ -18,6 +18,10 @@ namespace {
 
 // Older protocol versions are broken (RFC 8996).
 constexpr int MinimumVersion = TLS1_2_VERSION;
+// Plain bytes taken per SSL_write: the records they make stay in the cache
+// on their way from the memory BIO to the socket, instead of a whole
+// multi-megabyte slice being encrypted, grown into the BIO and copied out.
+constexpr std::size_t WriteBatch = 64 * 1024;
 
 std::string OpenSSLError()
 {
@@ -189,7 +193,7 @@ TTls::TResult TTls::Write(const char* data, std::size_t count, std::size_t& done
         return flushed;
     ERR_clear_error();
     errno = 0;
-    if (SSL_write_ex(FSsl, data, count, &done) != 1) {
+    if (SSL_write_ex(FSsl, data, std::min(count, WriteBatch), &done) != 1) {
         done = 0;
         return AfterStep(Result(0));
     }

@@ -22,6 +22,10 @@ constexpr int MinimumVersion = TLS1_2_VERSION;
 // on their way from the memory BIO to the socket, instead of a whole
 // multi-megabyte slice being encrypted, grown into the BIO and copied out.
 constexpr std::size_t WriteBatch = 64 * 1024;
+// Room for the records of one batch, whatever the cipher adds per record
+// (headers, tags, padding): a write starts only once the last one has left,
+// so the records always fit and OpenSSL never has to wait for the socket.
+constexpr std::size_t OutputRoom = 2 * WriteBatch;
 
 std::string OpenSSLError()
 {
@@ -84,10 +88,13 @@ TTls::TTls(int socket, const std::string& host, const std::string& caFile)
         throw EMailError(error);
     FSsl = SSL_new(FContext);
     BIO* input = BIO_new_socket(socket, BIO_NOCLOSE);
-    FOutput = BIO_new(BIO_s_mem());
-    if (!FSsl || !input || !FOutput) {
+    BIO* output = nullptr;
+    if (BIO_new_bio_pair(&output, OutputRoom, &FOutput, 0) != 1)
+        output = FOutput = nullptr;
+    if (!FSsl || !input || !output) {
         // A constructor that throws gets no destructor: free what was made.
         BIO_free(input);
+        BIO_free(output);
         BIO_free(FOutput);
         SSL_free(FSsl);
         SSL_CTX_free(FContext);
@@ -96,7 +103,8 @@ TTls::TTls(int socket, const std::string& host, const std::string& caFile)
     // Records are written to memory and leave in large sends of our own
     // (MSG_NOSIGNAL: a reset connection is an error, not a SIGPIPE): one
     // write() per 16 KiB record would wake the server's reader as often.
-    SSL_set_bio(FSsl, input, FOutput);
+    // A BIO pair lets them be sent from where OpenSSL put them, uncopied.
+    SSL_set_bio(FSsl, input, output);
     FSocket = socket;
     // Verification runs in full, but the handshake goes on whatever it finds:
     // the caller decides (trusted fingerprint, opportunistic TLS) before it
@@ -116,6 +124,7 @@ TTls::TTls(int socket, const std::string& host, const std::string& caFile)
 TTls::~TTls()
 {
     SSL_free(FSsl);
+    BIO_free(FOutput);
     SSL_CTX_free(FContext);
 }
 
@@ -143,26 +152,25 @@ TTls::TResult TTls::Result(int ret)
     }
 }
 
+bool TTls::Waiting() const
+{
+    return BIO_ctrl_pending(FOutput) > 0;
+}
+
+// The pair's buffer is a ring: each pass sends the part up to its end.
 TTls::TResult TTls::Flush()
 {
-    if (const std::size_t pending = BIO_ctrl_pending(FOutput); pending > 0) {
-        if (FSent == FPending.size()) {
-            FPending.clear();
-            FSent = 0;
-        }
-        const std::size_t old = FPending.size();
-        FPending.resize(old + pending);
-        BIO_read(FOutput, FPending.data() + old, int(pending));
-    }
-    while (FSent < FPending.size()) {
-        const ssize_t n = ::send(FSocket, FPending.data() + FSent, FPending.size() - FSent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    char* records = nullptr;
+    int available = 0;
+    while ((available = BIO_nread0(FOutput, &records)) > 0) {
+        const ssize_t n = ::send(FSocket, records, std::size_t(available), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             return WantWrite;
         if (n < 0) {
             FError = WinsockErrorText(WinsockErrorFromErrno(errno));
             return Failed;
         }
-        FSent += std::size_t(n);
+        BIO_nread(FOutput, &records, int(n));
         FMoved += std::uint64_t(n);
     }
     return Done;
@@ -207,8 +215,8 @@ TTls::TResult TTls::Write(const char* data, std::size_t count, std::size_t& done
 TTls::TResult TTls::Read(char* data, std::size_t count, std::size_t& done)
 {
     done = 0;
-    const bool broken = FSent < FPending.size() && Flush() == Failed;
-    if (!broken && FSent < FPending.size())
+    const bool broken = Waiting() && Flush() == Failed;
+    if (!broken && Waiting())
         return WantWrite;
     ERR_clear_error();
     errno = 0;

@@ -47,16 +47,16 @@ public:
 
 private:
     TResult Result(int ret);
+    // Whether records wait in memory for the socket.
+    bool Waiting() const;
     // Sends the records waiting in memory; WantWrite while some remain.
     TResult Flush();
     TResult AfterStep(TResult result);
 
     ssl_ctx_st* FContext = nullptr;
     ssl_st* FSsl = nullptr;
-    bio_st* FOutput = nullptr;   // owned by FSsl
+    bio_st* FOutput = nullptr;   // our end of the pair OpenSSL writes records into
     int FSocket = -1;
-    std::string FPending;        // records taken from FOutput, FSent of them sent
-    std::size_t FSent = 0;
     std::uint64_t FMoved = 0;
     std::string FError;
 };

@@ -19,6 +19,9 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -30,6 +33,12 @@ constexpr int kMaxPort = std::numeric_limits<std::uint16_t>::max();
 // box wide enough for a five-digit port.
 constexpr int kFormWidth = 363;
 constexpr int kSpinWidth = 60;
+// Until the dialog has been shown the window manager's frame is unknown; two
+// lines of the dialog's font leave room for a title bar, which is usually
+// drawn in a larger, bold face.
+constexpr int kTitleBarLines = 2;
+// Room kept around a field scrolled into view, so its neighbours show too.
+constexpr int kScrollMargin = 8;
 
 QLabel* RightLabel(const char* name, const QString& text)
 {
@@ -41,6 +50,29 @@ QLabel* RightLabel(const char* name, const QString& text)
 QString FromStd(const std::string& text)
 {
     return QString::fromStdString(text);
+}
+
+// A scroll area that asks for all of its contents' room (a plain one asks for
+// at most 24 lines), so on a screen that has the room the dialog keeps its
+// full size and shows no scroll bar.
+class TFieldsArea : public QScrollArea {
+public:
+    QSize sizeHint() const override
+    {
+        const int frame = 2 * frameWidth();
+        return widget()->sizeHint() + QSize(frame, frame);
+    }
+};
+
+QScrollArea* ScrollingFields(QWidget* fields)
+{
+    auto* area = new TFieldsArea;
+    area->setObjectName(QStringLiteral("scrFields"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setFocusPolicy(Qt::NoFocus);   // not a stop of its own in the tab order
+    area->setWidgetResizable(true);
+    area->setWidget(fields);
+    return area;
 }
 }
 
@@ -284,15 +316,32 @@ void TSetupDlg::LayOut()
     buttons->addWidget(Button1);
     buttons->addWidget(Button2);
 
-    auto* main = new QVBoxLayout(this);
+    // The fields scroll on a screen too small for the form (a large scale
+    // factor); the buttons stay in sight below them.
+    auto* fields = new QWidget;
+    auto* column = new QVBoxLayout(fields);
+    column->setContentsMargins(0, 0, 0, 0);
     QGridLayout* grid = FieldGrid();
     AddLoginRows(*grid);
-    main->addLayout(grid);
-    main->addWidget(radMsgText);
-    main->addWidget(radMsgSubject);
+    column->addLayout(grid);
+    column->addWidget(radMsgText);
+    column->addWidget(radMsgSubject);
+    FFields = ScrollingFields(fields);
+
+    auto* main = new QVBoxLayout(this);
+    main->addWidget(FFields);
     main->addLayout(buttons);
-    main->setSizeConstraint(QLayout::SetFixedSize);
     setMinimumWidth(kFormWidth);
+    // A field that gets the focus (Tab, a click, a shortcut) scrolls into
+    // view whole: ensureWidgetVisible would settle for an edit's text cursor
+    // and could leave the rest of the edit cut off.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (!now || !FFields->widget()->isAncestorOf(now))
+            return;
+        const QRect field(now->mapTo(FFields->widget(), QPoint()), now->size());
+        FFields->ensureVisible(field.center().x(), field.center().y(), field.width() / 2 + kScrollMargin,
+                               field.height() / 2 + kScrollMargin);
+    });
 }
 
 void TSetupDlg::SetTabOrder()
@@ -315,7 +364,31 @@ void TSetupDlg::SetTabOrder()
 void TSetupDlg::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    FitOnScreen();
+}
+
+// The dialog keeps a fixed frame: its whole form where the screen has the
+// room, else capped to the screen's available area, with room added beside
+// the fields for the vertical scroll bar. It opens centred, but never with
+// its frame's bottom below the available area.
+void TSetupDlg::FitOnScreen()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();   // the one CenterOnScreen uses
+    if (!screen)
+        return;
+    QSize frame = frameGeometry().size() - size();
+    if (frame.isNull())
+        frame.setHeight(kTitleBarLines * fontMetrics().height());
+    const QRect area = screen->availableGeometry();
+    const QSize room = area.size() - frame;
+    QSize wanted = sizeHint();
+    if (wanted.height() > room.height())
+        wanted.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, FFields);
+    setFixedSize(wanted.boundedTo(room));
     CenterOnScreen(*this);
+    const int outer = height() + frame.height();
+    if (y() + outer > area.bottom() + 1)
+        move(x(), std::max(area.top(), area.bottom() + 1 - outer));
 }
 
 void TSetupDlg::Fill(const TSMTP& mailer, const TRunSettings& run)

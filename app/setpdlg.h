@@ -20,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 
 // A numeric spin box without bounds. While typing it takes only digits,
 // "+", "-" and the decimal separator (anything else is refused with a
@@ -138,6 +139,8 @@ private:
     QGridLayout* FieldGrid();
     void LayOut();
     void SetTabOrder();
+    // Caps the dialog to the screen; the fields scroll when it is too small.
+    void FitOnScreen();
     void Button3Click();
     void Button4Click();
     void CreateLoginControls();
@@ -152,6 +155,7 @@ private:
     // keeps it, Cancel drops it.
     std::string FCAFile, FTrustedCertificates;
     TSMTP* FTest = nullptr;
+    QScrollArea* FFields = nullptr;   // every field; the button row stays below it
 };
 
 // What Test reports: the server, whether the connection is encrypted,

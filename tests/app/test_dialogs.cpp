@@ -16,6 +16,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTcpServer>
 
 namespace {
@@ -151,6 +153,28 @@ TEST_F(SetupDialog, TestReportsTheFailureInItsOwnWordsOrWhatTheServerOffers)
     EXPECT_NE(Seams.Boxes[0].find("The test failed: "), std::string::npos) << Seams.Boxes[0];
     EXPECT_TRUE(Seams.Boxes[1].ends_with("\nNo user name is set, so no login was tried.")) << Seams.Boxes[1];
     EXPECT_EQ(Mailer.Server(), "kept.example.org");
+}
+
+// A form taller than the screen (as at 200 %): capped, OK in sight, the focused field scrolled into view.
+TEST(SetupDialogFit, TooSmallAScreenScrollsTheFieldsAndKeepsOkInSight)
+{
+    TSetupDlg d;
+    QFont big = d.font();
+    big.setPointSizeF(big.pointSizeF() * 2);
+    d.setFont(big);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_GT(d.sizeHint().height(), area.height());
+    d.show();
+    const QRect outer = d.frameGeometry();
+    EXPECT_TRUE(outer.top() >= area.top() && outer.bottom() <= area.bottom()) << outer.top() << ".." << outer.bottom();
+    EXPECT_TRUE(d.rect().contains(QRect(d.Button1->mapTo(&d, QPoint()), d.Button1->size())));
+    const auto* fields = d.findChild<QScrollArea*>("scrFields");
+    ASSERT_TRUE(fields);
+    QApplication::setActiveWindow(&d);
+    d.txtMsgSubjectDef->setFocus();
+    const QWidget* view = fields->viewport();
+    const int top = d.txtMsgSubjectDef->mapTo(view, QPoint()).y();
+    EXPECT_TRUE(top >= 0 && top + d.txtMsgSubjectDef->height() <= view->height()) << top;
 }
 
 TEST(SetupDialogReport, NamesEverythingOffered)

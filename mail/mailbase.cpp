@@ -503,6 +503,17 @@ void TMailBase::RaiseIfWaitFailed() const
         throw ESocketError(WinsockErrorText(FErrorCode), FErrorCode);
 }
 
+// "[192.0.2.1]" or "[IPv6:2001:db8::1]" (RFC 5321 4.1.3), built by appending:
+// GCC 12 warns (-Wrestrict, a false positive) on "[" + std::string + "]".
+static std::string AddressLiteral(const char* tag, const char* address)
+{
+    std::string literal = "[";
+    literal += tag;
+    literal += address;
+    literal += ']';
+    return literal;
+}
+
 std::string TMailBase::LocalAddressLiteral() const
 {
     sockaddr_storage storage{};
@@ -514,13 +525,13 @@ std::string TMailBase::LocalAddressLiteral() const
         const auto& in6 = reinterpret_cast<const sockaddr_in6&>(storage);
         if (IN6_IS_ADDR_V4MAPPED(&in6.sin6_addr)) {
             inet_ntop(AF_INET, &in6.sin6_addr.s6_addr[12], text, sizeof text);
-            return "[" + std::string(text) + "]";
+            return AddressLiteral("", text);
         }
         inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
-        return "[IPv6:" + std::string(text) + "]";
+        return AddressLiteral("IPv6:", text);
     }
     inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(storage).sin_addr, text, sizeof text);
-    return "[" + std::string(text) + "]";
+    return AddressLiteral("", text);
 }
 
 // ---- moving bytes ------------------------------------------------------------

@@ -25,14 +25,6 @@ std::string Lower(std::string text)
     return text;
 }
 
-std::string_view Trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 int HexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -63,7 +55,7 @@ void AddAddresses(std::string_view list, std::vector<std::string>& to)
     std::string_view rest = decoded;
     for (;;) {
         const auto comma = CommaOutsideQuotes(rest);
-        const std::string_view one = Trimmed(rest.substr(0, comma));
+        const std::string one = Trim(rest.substr(0, comma));
         if (!one.empty() && one.find_first_of(kBreaks) == std::string_view::npos)
             to.push_back(StoredAddress(one));
         if (comma == std::string_view::npos)
@@ -170,13 +162,13 @@ std::string DisplayAddress(std::string_view value)
 
 std::string StoredAddress(std::string_view shown)
 {
-    const std::string_view text = Trimmed(shown);
+    const std::string text = Trim(shown);
     const auto open = text.rfind('<');
     if (text.empty() || text.back() != '>' || open == std::string_view::npos)
         return std::string(shown);
-    const std::string_view address = Trimmed(text.substr(open + 1, text.size() - open - 2));
-    std::string_view name = Trimmed(text.substr(0, open));
+    const std::string address = Trim(std::string_view(text).substr(open + 1, text.size() - open - 2));
+    std::string name = Trim(std::string_view(text).substr(0, open));
     if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
         name = name.substr(1, name.size() - 2);
-    return name.empty() ? std::string(address) : std::string(address) + "|" + std::string(name);
+    return name.empty() ? address : address + "|" + name;
 }

@@ -1,6 +1,5 @@
-// File helpers for the platform tests: whole-file writes, and a
-// way to make a write fail that holds even for root, who ignores
-// permission bits.
+// File helpers for the platform tests: whole-file writes, and ways to make a
+// write fail that hold even for root, who ignores permission bits.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,8 +14,7 @@
 
 inline void WriteWholeFile(const std::string& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 // Runs `body` as an unprivileged user so that permission bits count: as root
@@ -28,11 +26,8 @@ inline bool RunUnprivileged(const std::function<bool()>& body)
         return body();
     constexpr uid_t kNobody = 65534;
     const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
-            ::_exit(2);
-        ::_exit(body() ? 0 : 1);
-    }
+    if (child == 0)
+        ::_exit(::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && body() ? 0 : 1);
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -42,12 +37,10 @@ inline bool RunUnprivileged(const std::function<bool()>& body)
 // EFBIG for every user, root included.
 class TFileSizeLimit {
 public:
-    explicit TFileSizeLimit(rlim_t bytes)
+    explicit TFileSizeLimit(rlim_t bytes) : FOldSignal(std::signal(SIGXFSZ, SIG_IGN))
     {
         ::getrlimit(RLIMIT_FSIZE, &FOld);
-        FOldSignal = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = FOld;
-        limit.rlim_cur = bytes;
+        const rlimit limit{bytes, FOld.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~TFileSizeLimit()
@@ -56,11 +49,10 @@ public:
         std::signal(SIGXFSZ, FOldSignal);
     }
     TFileSizeLimit(const TFileSizeLimit&) = delete;
-    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
 
 private:
     rlimit FOld{};
-    void (*FOldSignal)(int) = nullptr;
+    void (*FOldSignal)(int);
 };
 
 // Table rows print as their names in test lists and failures.

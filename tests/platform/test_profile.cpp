@@ -1,66 +1,50 @@
+// The profile file: numbers, the before/after cases of tests/data/settings,
+// long values and key lists, and saves that replace the file whole or say why
+// they cannot.
 #include "../support/test_data.h"
 #include "platform_test_files.h"
 #include "profile.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <sstream>
 
 namespace {
+using ::PrintTo;
+namespace fs = std::filesystem;
 
 TEST(ProfileInteger, DecimalAndHexadecimal)
 {
-    const std::tuple<std::string, bool, std::int32_t> cases[] = {
-        {" 42 ", true, 42},
-        {"-12", true, -12},
-        {"+7", true, 7},
-        {"0XfF", true, 255},
-        {"$0000000000ff", true, 255},       // leading zeros do not count
-        {"0x80000005", true, -2147483643},  // a system-colour reference
-        {"-$10", true, -16},
-        {"2147483647", true, 2147483647},
-        {"-2147483648", true, -2147483647 - 1},
-        {"2147483648", false, 0},
-        {"0x100000000", false, 0},
-        {"yes", false, 0},
-        {"", false, 0},
-        {"0x", false, 0},
-        {"12a", false, 0},
-        {"1 2", false, 0},
+    const std::pair<std::string, std::optional<std::int32_t>> cases[] = {
+        {" 42 ", 42}, {"-12", -12}, {"+7", 7}, {"0XfF", 255}, {"-$10", -16},
+        {"$0000000000ff", 255},       // leading zeros do not count
+        {"0x80000005", -2147483643},  // a system-colour reference
+        {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}, {"2147483648", {}}, {"0x100000000", {}},
+        {"yes", {}}, {"", {}}, {"0x", {}}, {"12a", {}}, {"1 2", {}},
     };
-    for (const auto& [text, valid, expected] : cases) {
+    for (const auto& [text, expected] : cases) {
         std::int32_t value = 12345;
-        EXPECT_EQ(ParseProfileInteger(text, value), valid) << "text: [" << text << "]";
-        EXPECT_EQ(value, valid ? expected : value) << "text: [" << text << "]";
+        EXPECT_EQ(ParseProfileInteger(text, value), expected.has_value()) << "text: [" << text << "]";
+        EXPECT_EQ(value, expected.value_or(12345)) << "text: [" << text << "]";
     }
 }
 
-class ProfileFile : public ::testing::Test {
-protected:
-    std::string Path(const std::string& name = "settings.ini") const { return FDir.path().toStdString() + "/" + name; }
-    QTemporaryDir FDir;
-};
-
-// ---- before/after pairs: tests/data/settings/X.ops on X.before.ini -------
-// Each line of X.ops is "verb section key value" (value: the rest of the
-// line, with \r \n \xHH) or a read "verb section key default => expected".
-// The file afterwards must equal X.after.ini (without one: X.before.ini, or
-// no file at all).
-
-namespace fs = std::filesystem;
-
-// What read `verb` gives; empty for a write.
-std::string Do(std::unique_ptr<TIniFile>& ini, const std::string& verb, std::istringstream& words, bool read)
+// One line of an .ops file (format in tests/data/settings/README): an
+// operation, or a read whose result must be the text after "=>".
+void Do(std::unique_ptr<TIniFile>& ini, const std::string& line)
 {
-    std::string section, key, value;
-    words >> section >> key;
+    const auto arrow = line.find(" =>");
+    const bool read = arrow != std::string::npos;
+    std::istringstream words(line.substr(0, arrow));
+    std::string verb, section, key, value, got;
+    words >> verb >> section >> key;
     std::getline(words >> std::ws, value);
     value = Unescape(value);
     if (verb == "write") ini->WriteString(section, key, value);
@@ -69,75 +53,134 @@ std::string Do(std::unique_ptr<TIniFile>& ini, const std::string& verb, std::ist
     else if (verb == "erase") ini->EraseSection(section);
     else if (verb == "save") ini->UpdateFile();
     else if (verb == "reopen") ini = std::make_unique<TIniFile>(ini->FileName());
-    else if (verb == "string") return ini->ReadString(section, key, value);
-    else if (verb == "int") return std::to_string(ini->ReadInteger(section, key, std::stoi(value)));
-    else if (verb == "bool") return ini->ReadBool(section, key, value == "1") ? "1" : "0";
-    else if (verb == "exists") return ini->SectionExists(section) ? "1" : "0";
-    else if (verb == "failed") return ini->ReadFailed() ? "1" : "0";
-    else if (verb == "keys")
-        return Joined<std::string>(ini->ReadSection(section), [](const std::string& k) { return k; });
+    else if (verb == "string") got = ini->ReadString(section, key, value);
+    else if (verb == "int") got = std::to_string(ini->ReadInteger(section, key, std::stoi(value)));
+    else if (verb == "bool") got = ini->ReadBool(section, key, value == "1") ? "1" : "0";
+    else if (verb == "exists") got = ini->SectionExists(section) ? "1" : "0";
+    else if (verb == "failed") got = ini->ReadFailed() ? "1" : "0";
+    else if (verb == "keys") got = Joined(ini->ReadSection(section), [](const std::string& k) { return k; });
     else if (verb == "values")
-        return Joined<std::pair<std::string, std::string>>(ini->ReadSectionValues(section),
-                                                           [](const auto& p) { return p.first + "=" + p.second; });
+        got = Joined(ini->ReadSectionValues(section), [](const auto& p) { return p.first + "=" + p.second; });
     else ADD_FAILURE() << "unknown operation " << verb;
-    return "";
+    EXPECT_EQ(got, read ? Unescape(line.substr(std::min(arrow + 4, line.size()))) : "") << line;
 }
 
-class SettingsPair : public ProfileFile, public ::testing::WithParamInterface<fs::path> {};
+class SettingsPair : public ::testing::TestWithParam<fs::path> {};
 
-TEST_P(SettingsPair, OperationsTurnBeforeIntoAfter)
+// X.ops on a copy of X.before.ini gives X.after.ini; run once more on that
+// result, it changes nothing.
+TEST_P(SettingsPair, OperationsTurnBeforeIntoAfterAndAgainChangeNothing)
 {
-    const fs::path ops = GetParam();
-    const auto beside = [&](const char* suffix) { return fs::path(ops).replace_extension(suffix); };
+    const auto beside = [&](const char* suffix) { return fs::path(GetParam()).replace_extension(suffix); };
     const bool hasBefore = fs::exists(beside(".before.ini")), hasAfter = fs::exists(beside(".after.ini"));
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/settings.ini";
     if (hasBefore)
-        WriteWholeFile(Path(), ReadFile(beside(".before.ini")));
-    auto ini = std::make_unique<TIniFile>(Path());
-    std::istringstream in(ReadFile(ops));
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        const auto arrow = line.find(" =>");
-        const std::string expected = arrow == std::string::npos ? "" : Unescape(line.substr(std::min(arrow + 4, line.size())));
-        std::istringstream words(line.substr(0, arrow));
-        std::string verb;
-        words >> verb;
-        EXPECT_EQ(Do(ini, verb, words, arrow != std::string::npos), expected) << line;
+        WriteWholeFile(path, ReadFile(beside(".before.ini")));
+    for (int pass = 1; pass <= 2; ++pass) {
+        auto ini = std::make_unique<TIniFile>(path);
+        std::istringstream in(ReadFile(GetParam()));
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty() && line[0] != '#')
+                Do(ini, line);
+        EXPECT_EQ(fs::exists(path), hasBefore || hasAfter) << "pass " << pass;
+        EXPECT_EQ(ReadFile(path), ReadFile(beside(hasAfter ? ".after.ini" : ".before.ini"))) << "pass " << pass;
     }
-    const fs::path after = hasAfter ? beside(".after.ini") : beside(".before.ini");
-    EXPECT_EQ(fs::exists(Path()), hasBefore || hasAfter);
-    EXPECT_EQ(ReadFile(Path()), hasBefore || hasAfter ? ReadFile(after) : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, SettingsPair, ::testing::ValuesIn(DataFiles("settings", ".ops")),
                          [](const auto& info) { return info.param.stem().string(); });
 
-TEST_F(ProfileFile, ListsKeysInFileOrderWithoutBound)
+TEST(ProfileFile, ListsKeysInFileOrderWithoutBound)
 {
-    // 3000 keys need far more than the 8192 bytes of the classic key list.
+    // 3000 keys: far more than the 8192 bytes of the classic key list, and
+    // a file larger than one read.
+    QTemporaryDir dir;
     std::string text = "[Addresses]\r\n";
     for (int i = 2999; i >= 0; --i)
         text += "anAddress" + std::to_string(i) + "=user" + std::to_string(i) + "@example.org\r\n";
-    WriteWholeFile(Path(), text);
-    const auto keys = TIniFile(Path()).ReadSection("addresses");
+    WriteWholeFile(dir.path().toStdString() + "/t.ini", text);
+    const auto keys = TIniFile(dir.path().toStdString() + "/t.ini").ReadSection("addresses");
     ASSERT_EQ(keys.size(), 3000u);
-    EXPECT_EQ(keys.front(), "anAddress2999");
-    EXPECT_EQ(keys.back(), "anAddress0");
+    EXPECT_EQ(keys.front() + " " + keys.back(), "anAddress2999 anAddress0");
 }
 
-TEST_F(ProfileFile, SaveThroughALinkReplacesItsTargetKeepingItsPermissions)
+// The longest values the file gives back whole, and the first it could not:
+// refused, never saved cut. Reads cut at characters, not inside a sequence.
+TEST(ProfileValue, LongestComesBackWholeLongerIsRefused)
 {
-    WriteWholeFile(Path("real.ini"), "[Setup]\r\n");
-    ::chmod(Path("real.ini").c_str(), 0640);
-    ASSERT_TRUE(QFile::link(QString::fromStdString(Path("real.ini")), QString::fromStdString(Path("link.ini"))));
-    TIniFile ini(Path("link.ini"));
-    ini.WriteInteger("Setup", "Port", 7);
-    ini.UpdateFile();
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(Path("link.ini"))).isSymLink());
-    EXPECT_EQ(ReadFile(Path("real.ini")), "[Setup]\r\nPort=7\r\n");
-    struct stat info {};
-    ASSERT_EQ(::stat(Path("real.ini").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    for (const std::string& value : {std::string(1023, 'a'), Repeat("\xC3\xA9", 1023)}) {
+        TIniFile ini = TIniFile::FromText("t.ini", "");
+        ini.WriteString("Setup", "Name", value);
+        EXPECT_EQ(TIniFile::FromText("t.ini", ini.Text()).ReadString("Setup", "Name", "?"), value);
+    }
+    for (const std::string& value : {std::string(1024, 'a'), Repeat("\xE2\x82\xAC", 1024)})
+        EXPECT_THROW(TIniFile::FromText("t.ini", "").WriteString("Setup", "Name", value), EIniFileError);
+    EXPECT_EQ(ProfileValue(Repeat("\xC3\xA9", 2000)), Repeat("\xC3\xA9", 1023));
+    EXPECT_EQ(ProfileValue("x" + Repeat("\xE2\x82\xAC", 1100)), "x" + Repeat("\xE2\x82\xAC", 1022));
 }
+
+// Prepare makes the settings path in a folder; Reason "" = the save succeeds.
+struct TSaveCase { const char* Name; std::string (*Prepare)(const std::string& folder); const char* Reason; };
+class Save : public ::testing::TestWithParam<TSaveCase> {};
+
+TEST_P(Save, ReplacesTheFileWholeOrReportsTheSystemsReason)
+{
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString(), path = GetParam().Prepare(folder), reason = GetParam().Reason;
+    const auto entries = [&] { return std::set<fs::path>(fs::directory_iterator(folder), {}); };
+    const auto mode = [&] { struct stat info {}; return ::stat(path.c_str(), &info) == 0 ? info.st_mode : 0u; };
+    const auto text = [&] { return fs::is_regular_file(path) ? ReadFile(path) : ""; };
+    const auto before = entries();
+    const std::string old = text();
+    const auto oldMode = mode();
+    std::optional<TFileSizeLimit> full;
+    if (reason == "File too large")
+        full.emplace(8);
+    std::string message;
+    try {
+        TIniFile ini(path);
+        ini.WriteString("Setup", "Port", "25");
+        ini.UpdateFile();
+    } catch (const EIniFileError& e) {
+        message = e.what();
+    }
+    full.reset();
+    EXPECT_EQ(message, reason.empty() ? "" : "Unable to write to " + path + ": " + reason);
+    EXPECT_TRUE(oldMode == 0 || mode() == oldMode) << "the permissions stay";
+    if (reason.empty()) {   // a link stays, and its target is replaced or made
+        EXPECT_TRUE(fs::is_symlink(path));
+        EXPECT_EQ(text(), "[Setup]\r\nPort=25\r\n");
+    } else {   // the old file whole, no temporary file left
+        EXPECT_EQ(entries(), before);
+        EXPECT_EQ(text(), old);
+    }
+}
+
+std::string Made(const std::string& path, const std::string& text, mode_t mode = 0644)
+{
+    WriteWholeFile(path, text);
+    ::chmod(path.c_str(), mode);
+    return path;
+}
+
+std::string Link(const std::string& folder, const char* target)
+{
+    fs::create_symlink(target, folder + "/l.ini");
+    return folder + "/l.ini";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Save, ::testing::ValuesIn(std::vector<TSaveCase>{
+    {"read_only_file_also_for_root", [](auto& f) { return Made(f + "/ro.ini", "", 0444); }, "Permission denied"},
+    {"folder_at_the_path", [](auto& f) { fs::create_directory(f + "/d.ini"); return f + "/d.ini"; }, "Is a directory"},
+    {"missing_folder", [](auto& f) { return f + "/none/t.ini"; }, "No such file or directory"},
+    {"file_where_the_folder_should_be", [](auto& f) { return Made(f + "/p", "x") + "/t.ini"; }, "Not a directory"},
+    {"full_disk", [](auto& f) { return Made(f + "/t.ini", "[Setup]\r\nPort=1\r\n"); }, "File too large"},
+    {"dangling_link_into_a_missing_folder", [](auto& f) { return Link(f, "none/t.ini"); }, "No such file or directory"},
+    {"dangling_link_is_followed", [](auto& f) { return Link(f, "t.ini"); }, ""},
+    {"link_target_keeps_its_permissions", [](auto& f) {
+        Made(f + "/t.ini", "[Setup]\r\n", 0640);
+        return Link(f, "t.ini"); }, ""}}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

@@ -22,22 +22,14 @@ constexpr std::string_view TestTable =
 TEST(ContentType, ExtensionOfTheLastPathComponentAndItsType)
 {
     const TContentTypeTable table = TContentTypeTable::Parse(TestTable);
-    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
-        {"/home/u/report.TXT", ".TXT", "text/plain"},
-        {"archive.tar.gz", ".gz", "application/octet-stream"},
-        {"scan.pdf", ".pdf", "application/pdf"},
-        {"photo.jpe", ".jpe", "image/jpeg"},
-        {"old.files/readme", "", "application/octet-stream"},
-        // A backslash or colon is an ordinary character here.
-        {"C:\\docs\\report.txt", ".txt", "text/plain"},
-        {"a.txt\\b", ".txt\\b", "application/octet-stream"},
-        {"c:file", "", "application/octet-stream"},
-        {"dir/.profile", ".profile", "application/octet-stream"},
-        {"name.", ".", "application/octet-stream"},
-        {"dir.d/", "", "application/octet-stream"},
-        {"x.dup", ".dup", "text/x-first"},
-        {"x.empty", ".empty", "application/octet-stream"},
-        {"x.comment", ".comment", "application/octet-stream"},
+    const std::string_view none = "application/octet-stream";
+    // A backslash or colon is an ordinary character here.
+    const std::tuple<std::string_view, std::string_view, std::string_view> cases[] = {
+        {"/home/u/report.TXT", ".TXT", "text/plain"}, {"archive.tar.gz", ".gz", none},
+        {"scan.pdf", ".pdf", "application/pdf"}, {"photo.jpe", ".jpe", "image/jpeg"}, {"old.files/readme", "", none},
+        {"C:\\docs\\report.txt", ".txt", "text/plain"}, {"a.txt\\b", ".txt\\b", none}, {"c:file", "", none},
+        {"dir/.profile", ".profile", none}, {"name.", ".", none}, {"dir.d/", "", none},
+        {"x.dup", ".dup", "text/x-first"}, {"x.empty", ".empty", none}, {"x.comment", ".comment", none},
     };
     for (const auto& [name, extension, type] : cases) {
         EXPECT_EQ(FileExtension(name), extension) << name;

@@ -34,10 +34,7 @@ std::string DecodeWords(const Lines& lines)
     return text;
 }
 
-struct FoldCase {
-    const char* Name;
-    std::string Head, Text;
-};
+struct FoldCase { const char* Name; std::string Head, Text; };
 class FoldTest : public ::testing::TestWithParam<FoldCase> {};
 
 TEST_P(FoldTest, WordsFitTheirLinesAndDecodeToTheText)
@@ -63,48 +60,34 @@ INSTANTIATE_TEST_SUITE_P(
                       FoldCase{"AsciiPastTheLineLimitIsEncoded", "Subject:  ", std::string(989, 'a')}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-struct LinesCase {
-    const char* Name;
-    Lines Got, Expected;
-};
+struct LinesCase { const char* Name; Lines Got, Expected; };
 class HeaderLinesTest : public ::testing::TestWithParam<LinesCase> {};
+TEST_P(HeaderLinesTest, AreWrittenExactly) { EXPECT_EQ(GetParam().Got, GetParam().Expected); }
 
-TEST_P(HeaderLinesTest, AreWrittenExactly)
-{
-    EXPECT_EQ(GetParam().Got, GetParam().Expected);
-}
-
-const std::string E9 = "%C3%A9";
-INSTANTIATE_TEST_SUITE_P(
-    Values, HeaderLinesTest,
-    ::testing::Values(
-        LinesCase{"EqualsQuestionMarkIsEncoded", TextLines("Subject:  ", "=?x?="), {"Subject:  =?utf-8?B?PT94Pz0=?="}},
-        LinesCase{"TieGoesToQ", TextLines("Subject:  ", "Zo\xC3\xAB"), {"Subject:  =?utf-8?Q?Zo=C3=AB?="}},
-        LinesCase{"AsciiUpToTheLineLimitStays", TextLines("Subject:  ", std::string(988, 'a')),
-                  {"Subject:  " + std::string(988, 'a')}},
-        LinesCase{"NameWithSpecialsQuoted", MailboxLines("To:       ", "Smith, John (IT)", "j@x"),
-                  {"To:       \"Smith, John (IT)\"<j@x>"}},
-        LinesCase{"QuotesAndBackslashesEscaped", MailboxLines("To:       ", "Say \"hi\" \\o/", "j@x"),
-                  {"To:       \"Say \\\"hi\\\" \\\\o/\"<j@x>"}},
-        LinesCase{"NonAsciiNameWithSpecialsEncoded", MailboxLines("CC:       ", "M\xC3\xBCller, Zo\xC3\xAB", "m@x.de", ","),
-                  {"CC:       =?utf-8?B?TcO8bGxlciwgWm/Dqw==?= <m@x.de>,"}},
-        LinesCase{"LongAddressOnItsOwnLine",
-                  MailboxLines("To:       ", Repeat("\xC3\xA9", 20), std::string(60, 'a') + "@x.org"),
-                  {"To:       =?utf-8?B?" + Repeat("w6nDqcOp", 6) + "w6k=?=", " =?utf-8?B?w6k=?=",
-                   " <" + std::string(60, 'a') + "@x.org>"}},
-        LinesCase{"ShortFileNameOnOneLine", Rfc2231Lines("Content-Disposition: attachment;", "filename", "\xC3\xBC '*.txt"),
-                  {"Content-Disposition: attachment; filename*=utf-8''%C3%BC%20%27%2A.txt"}},
-        LinesCase{"LongFileNameContinued",
-                  Rfc2231Lines("Content-Disposition: attachment;", "filename", Repeat("\xC3\xA9", 30) + ".pdf"),
-                  {"Content-Disposition: attachment;", " filename*0*=utf-8''" + Repeat(E9, 9) + ";",
-                   " filename*1*=" + Repeat(E9, 10) + ";", " filename*2*=" + Repeat(E9, 10) + ";",
-                   " filename*3*=" + E9 + ".pdf"}},
-        LinesCase{"DateWestWithHalfHour", Lines{FormatDate({1999, 1, 1, 0, 0, 0, 5, -(3 * 3600 + 1800)})},
-                  {"Fri, 01 Jan 1999 00:00:00 -0330"}},
-        LinesCase{"MessageIdWithoutUsableDomain",
-                  Lines{MessageId(std::vector<unsigned char>{0xAB, 1}, ""), MessageId(std::vector<unsigned char>{2}, "a b.org"),
-                        MessageId(std::vector<unsigned char>{3}, "x..org")},
-                  {"<AB01@localhost.invalid>", "<02@localhost.invalid>", "<03@localhost.invalid>"}}),
+const std::string E9 = "%C3%A9", Disposition = "Content-Disposition: attachment;";
+INSTANTIATE_TEST_SUITE_P(Values, HeaderLinesTest, ::testing::Values(
+    LinesCase{"EqualsQuestionMarkIsEncoded", TextLines("Subject:  ", "=?x?="), {"Subject:  =?utf-8?B?PT94Pz0=?="}},
+    LinesCase{"TieGoesToQ", TextLines("Subject:  ", "Zo\xC3\xAB"), {"Subject:  =?utf-8?Q?Zo=C3=AB?="}},
+    LinesCase{"AsciiUpToTheLineLimitStays", TextLines("S: ", std::string(995, 'a')), {"S: " + std::string(995, 'a')}},
+    LinesCase{"NameWithSpecialsQuoted", MailboxLines("To: ", "Smith, J. (IT)", "j@x"), {"To: \"Smith, J. (IT)\"<j@x>"}},
+    LinesCase{"QuotesAndBackslashesEscaped", MailboxLines("To: ", "Say \"hi\" \\o/", "j@x"),
+              {"To: \"Say \\\"hi\\\" \\\\o/\"<j@x>"}},
+    LinesCase{"NonAsciiNameWithSpecialsEncoded", MailboxLines("CC: ", "M\xC3\xBCller, Zo\xC3\xAB", "m@x.de", ","),
+              {"CC: =?utf-8?B?TcO8bGxlciwgWm/Dqw==?= <m@x.de>,"}},
+    LinesCase{"LongAddressOnItsOwnLine",
+              MailboxLines("To:       ", Repeat("\xC3\xA9", 20), std::string(60, 'a') + "@x.org"),
+              {"To:       =?utf-8?B?" + Repeat("w6nDqcOp", 6) + "w6k=?=", " =?utf-8?B?w6k=?=",
+               " <" + std::string(60, 'a') + "@x.org>"}},
+    LinesCase{"ShortFileNameOnOneLine", Rfc2231Lines(Disposition, "filename", "\xC3\xBC '*.txt"),
+              {Disposition + " filename*=utf-8''%C3%BC%20%27%2A.txt"}},
+    LinesCase{"LongFileNameContinued", Rfc2231Lines(Disposition, "filename", Repeat("\xC3\xA9", 30) + ".pdf"),
+              {Disposition, " filename*0*=utf-8''" + Repeat(E9, 9) + ";", " filename*1*=" + Repeat(E9, 10) + ";",
+               " filename*2*=" + Repeat(E9, 10) + ";", " filename*3*=" + E9 + ".pdf"}},
+    LinesCase{"DateWestWithHalfHour", {FormatDate({1999, 1, 1, 0, 0, 0, 5, -(3 * 3600 + 1800)})},
+              {"Fri, 01 Jan 1999 00:00:00 -0330"}},
+    LinesCase{"MessageIdWithoutUsableDomain", {MessageId(std::vector<unsigned char>{0xAB, 1}, ""),
+              MessageId(std::vector<unsigned char>{2}, "a b.org"), MessageId(std::vector<unsigned char>{3}, "x..org")},
+              {"<AB01@localhost.invalid>", "<02@localhost.invalid>", "<03@localhost.invalid>"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

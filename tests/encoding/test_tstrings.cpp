@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-TEST(TStrings, KeepsLinesInOrderAndEditsInPlace)
+TEST(TStrings, KeepLinesInOrderEditInPlaceAndCopy)
 {
     TStrings list{"alpha", "", "gamma"};
     EXPECT_EQ(list[1], "");
@@ -19,17 +19,13 @@ TEST(TStrings, KeepsLinesInOrderAndEditsInPlace)
     list.Put(0, list[2]);
     list.AddStrings(list);
     EXPECT_EQ(list.ToVector(), (std::vector<std::string>{"gamma", "beta", "gamma", "gamma", "beta", "gamma"}));
-}
-
-TEST(TStrings, AssignCopiesAndUninitializedLinesAreWritable)
-{
+    // Assign copies; lines added uninitialized are writable.
     TStrings source;
     std::memcpy(source.AddUninitialized(3), "abc", 3);
     source.Add("def");
-    TStrings copy{"old"};
-    copy.Assign(source);
+    list.Assign(source);
     source.Clear();
-    EXPECT_EQ(copy.ToVector(), (std::vector<std::string>{"abc", "def"}));
+    EXPECT_EQ(list.ToVector(), (std::vector<std::string>{"abc", "def"}));
     EXPECT_TRUE(source.Empty());
 }
 

@@ -1,13 +1,15 @@
 // The three encoders against golden files: every tests/data/encoding/X.in
 // with an X.b64, X.uu or X.qp beside it is one row, fed whole and in
 // odd-sized reads. TESSALY_UPDATE_GOLDEN=1 rewrites the expected files;
-// interop_encode.py decodes them with independent decoders.
+// interop_encode.py decodes them with independent decoders. Then the line
+// list and the streams that the encoders work on.
 #include "../support/test_data.h"
 #include "mime.h"
 #include "uucode.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <random>
 
@@ -57,14 +59,6 @@ std::string Encode(const std::string& kind, const std::string& input, std::size_
     return out.Text();
 }
 
-// A row: the expected lines X.b64, X.uu or X.qp of the input X.in.
-std::vector<fs::path> Goldens()
-{
-    auto all = DataFiles("encoding", "");
-    std::erase_if(all, [](const fs::path& file) { return file.extension() == ".in"; });
-    return all;
-}
-
 class Encoding : public ::testing::TestWithParam<fs::path> {};
 
 TEST_P(Encoding, IsTheGoldenFileWholeAndInOddSizedReads)
@@ -75,9 +69,11 @@ TEST_P(Encoding, IsTheGoldenFileWholeAndInOddSizedReads)
     for (const std::size_t most : {0, 1, 7, 45, 57, 4093})
         ASSERT_EQ(Encode(kind, input, most), want) << "reads of at most " << most << " bytes";
 }
-INSTANTIATE_TEST_SUITE_P(Files, Encoding, ::testing::ValuesIn(Goldens()), [](const auto& info) {
-    return info.param.stem().string() + "_" + info.param.extension().string().substr(1);
-});
+// A row: the expected lines X.b64, X.uu or X.qp of the input X.in.
+const auto RowName = [](const auto& info) { return info.param.stem().string(); };
+INSTANTIATE_TEST_SUITE_P(Base64, Encoding, ::testing::ValuesIn(DataFiles("encoding", ".b64")), RowName);
+INSTANTIATE_TEST_SUITE_P(UU, Encoding, ::testing::ValuesIn(DataFiles("encoding", ".uu")), RowName);
+INSTANTIATE_TEST_SUITE_P(QP, Encoding, ::testing::ValuesIn(DataFiles("encoding", ".qp")), RowName);
 
 // Beyond the encoders' read buffers (base64 2048 lines, UU 4096 blocks, QP
 // 256 KiB): reads of any size give the lines of one whole read.
@@ -192,6 +188,46 @@ TEST(Encoders, LineHelpersWorkAlone)
     std::string piece = "a=b\t\xFF c";
     TQuotedPrintable::EscapeLine(piece);
     EXPECT_EQ(piece, "a=3Db=09=FF c");
+}
+
+// ---- the line list and the streams ---------------------------------------
+
+TEST(TStrings, KeepLinesInOrderEditInPlaceAndCopy)
+{
+    TStrings list{"alpha", "", "gamma"};
+    EXPECT_EQ(list[1], "");
+    list.Insert(1, "beta");
+    list.Put(0, "ALPHA");
+    list.Delete(2);
+    EXPECT_EQ(list.Text(), "ALPHA\r\nbeta\r\ngamma\r\n");
+    EXPECT_THROW(list[3], std::out_of_range);
+    // Lines of the list itself as arguments: the buffer may move meanwhile.
+    list.Put(0, list[2]);
+    list.AddStrings(list);
+    EXPECT_EQ(list.ToVector(), (Lines{"gamma", "beta", "gamma", "gamma", "beta", "gamma"}));
+    // Assign copies; lines added uninitialized are writable.
+    TStrings source;
+    std::memcpy(source.AddUninitialized(3), "abc", 3);
+    source.Add("def");
+    list.Assign(source);
+    source.Clear();
+    EXPECT_EQ(list.ToVector(), (Lines{"abc", "def"}));
+    EXPECT_TRUE(source.Empty());
+}
+
+TEST(Streams, MemoryStreamReadsWritesAndSeeksFileStreamNeedsAFile)
+{
+    TMemoryStream stream;
+    stream.Write("hello");
+    stream.Seek(0);
+    char buffer[8] = {};
+    EXPECT_EQ(stream.Read(buffer, 8), 5u);
+    EXPECT_EQ(std::string(buffer, 5), "hello");
+    EXPECT_EQ(stream.Read(buffer, 8), 0u);
+    stream.Seek(1);
+    EXPECT_THROW(stream.ReadBuffer(buffer, 5), EReadError);
+    EXPECT_THROW(TFileStream("/nonexistent/file"), EFOpenError);
+    EXPECT_THROW(TFileStream("/tmp"), EFOpenError);
 }
 
 } // namespace

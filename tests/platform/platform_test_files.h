@@ -1,21 +1,15 @@
-// File helpers for the platform tests: whole-file writes, and ways to make a
-// write fail that hold even for root, who ignores permission bits.
+// Ways to make a write fail that hold even for root, who ignores permission
+// bits, and row names for table tests.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-inline void WriteWholeFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Runs `body` as an unprivileged user so that permission bits count: as root
 // in a forked child that drops to "nobody", otherwise in place. Returns what

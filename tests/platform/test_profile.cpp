@@ -1,9 +1,11 @@
-// The profile file: numbers, the before/after cases of tests/data/settings,
-// long values and key lists, and saves that replace the file whole or say why
-// they cannot.
+// The profile file (numbers, the before/after cases of tests/data/settings,
+// long values and key lists, saves that replace the file whole or say why
+// they cannot) and where it lives: beside the program for a portable
+// install, otherwise in the user's folder, seeded from the file beside.
 #include "../support/test_data.h"
 #include "platform_test_files.h"
 #include "profile.h"
+#include "settingspath.h"
 
 #include <QTemporaryDir>
 
@@ -11,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <set>
@@ -20,13 +23,21 @@ namespace {
 using ::PrintTo;
 namespace fs = std::filesystem;
 
+// A file at `path` with `text` and permissions `mode`; returns `path`.
+std::string Made(const std::string& path, const std::string& text, mode_t mode = 0644)
+{
+    std::ofstream(path, std::ios::binary) << text;
+    ::chmod(path.c_str(), mode);
+    return path;
+}
+
 TEST(ProfileInteger, DecimalAndHexadecimal)
 {
     const std::pair<std::string, std::optional<std::int32_t>> cases[] = {
-        {" 42 ", 42}, {"-12", -12}, {"+7", 7}, {"0XfF", 255}, {"-$10", -16},
-        {"$0000000000ff", 255},       // leading zeros do not count
-        {"0x80000005", -2147483643},  // a system-colour reference
-        {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}, {"2147483648", {}}, {"0x100000000", {}},
+        // Leading zeros do not count; 0x80000005 is a system-colour reference.
+        {" 42 ", 42}, {"-12", -12}, {"+7", 7}, {"0XfF", 255}, {"-$10", -16}, {"$0000000000ff", 255},
+        {"0x80000005", -2147483643}, {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}, {"2147483648", {}},
+        {"0x100000000", {}},
         {"yes", {}}, {"", {}}, {"0x", {}}, {"12a", {}}, {"1 2", {}},
     };
     for (const auto& [text, expected] : cases) {
@@ -58,7 +69,6 @@ void Do(std::unique_ptr<TIniFile>& ini, const std::string& line)
     else if (verb == "bool") got = ini->ReadBool(section, key, value == "1") ? "1" : "0";
     else if (verb == "exists") got = ini->SectionExists(section) ? "1" : "0";
     else if (verb == "failed") got = ini->ReadFailed() ? "1" : "0";
-    else if (verb == "keys") got = Joined(ini->ReadSection(section), [](const std::string& k) { return k; });
     else if (verb == "values")
         got = Joined(ini->ReadSectionValues(section), [](const auto& p) { return p.first + "=" + p.second; });
     else ADD_FAILURE() << "unknown operation " << verb;
@@ -76,7 +86,7 @@ TEST_P(SettingsPair, OperationsTurnBeforeIntoAfterAndAgainChangeNothing)
     QTemporaryDir dir;
     const std::string path = dir.path().toStdString() + "/settings.ini";
     if (hasBefore)
-        WriteWholeFile(path, ReadFile(beside(".before.ini")));
+        Made(path, ReadFile(beside(".before.ini")));
     for (int pass = 1; pass <= 2; ++pass) {
         auto ini = std::make_unique<TIniFile>(path);
         std::istringstream in(ReadFile(GetParam()));
@@ -99,8 +109,7 @@ TEST(ProfileFile, ListsKeysInFileOrderWithoutBound)
     std::string text = "[Addresses]\r\n";
     for (int i = 2999; i >= 0; --i)
         text += "anAddress" + std::to_string(i) + "=user" + std::to_string(i) + "@example.org\r\n";
-    WriteWholeFile(dir.path().toStdString() + "/t.ini", text);
-    const auto keys = TIniFile(dir.path().toStdString() + "/t.ini").ReadSection("addresses");
+    const auto keys = TIniFile(Made(dir.path().toStdString() + "/t.ini", text)).ReadSection("addresses");
     ASSERT_EQ(keys.size(), 3000u);
     EXPECT_EQ(keys.front() + " " + keys.back(), "anAddress2999 anAddress0");
 }
@@ -159,13 +168,6 @@ TEST_P(Save, ReplacesTheFileWholeOrReportsTheSystemsReason)
     }
 }
 
-std::string Made(const std::string& path, const std::string& text, mode_t mode = 0644)
-{
-    WriteWholeFile(path, text);
-    ::chmod(path.c_str(), mode);
-    return path;
-}
-
 std::string Link(const std::string& folder, const char* target)
 {
     fs::create_symlink(target, folder + "/l.ini");
@@ -184,5 +186,76 @@ INSTANTIATE_TEST_SUITE_P(Rows, Save, ::testing::ValuesIn(std::vector<TSaveCase>{
         Made(f + "/t.ini", "[Setup]\r\n", 0640);
         return Link(f, "t.ini"); }, ""}}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(SettingsNames, BesideTheProgramAndInTheUsersFolder)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/usr/bin/tessaly", "/usr/bin/tessaly.ini"}, {"/opt/t/my.app.bin", "/opt/t/my.app.ini"},
+        {"tessaly", "tessaly.ini"},
+        {"/opt/v1.2/tessaly", "/opt/v1.2/tessaly.ini"},   // a dot in a folder name does not count
+        {"/a\\b:c/tessaly", "/a\\b:c/tessaly.ini"},       // backslash and colon are plain characters
+    };
+    for (const auto& [exe, ini] : cases)
+        EXPECT_EQ(IniNameBeside(exe), ini) << exe;
+    EXPECT_EQ(UserSettingsFilePath("/cfg/", "/home/u"), "/cfg/tessaly/tessaly.ini");
+    // A relative XDG_CONFIG_HOME is invalid and ignored.
+    EXPECT_EQ(UserSettingsFilePath("rel/cfg", "/home/u"), "/home/u/.config/tessaly/tessaly.ini");
+}
+
+// BesideMode: the mode of bin/tessaly.ini, 0 for none. Text: that of the
+// chosen file afterwards ("" = none).
+struct TPlaceCase { const char* Name; std::string Exe; mode_t BesideMode; bool FolderWritable;
+                    std::string XdgConfigHome; bool UserFileExists; std::string Expected, Text; };
+class SettingsPlace : public ::testing::TestWithParam<TPlaceCase> {};
+
+TEST_P(SettingsPlace, PortableOnlyWhenTheFileIsThereAndReplaceable)
+{
+    const TPlaceCase& c = GetParam();
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString() + "/";
+    const auto in = [&](const std::string& name) { return name.empty() ? name : root + name; };
+    ASSERT_TRUE(fs::create_directory(in("bin")) && fs::create_directories(in("cfg/tessaly")));
+    if (c.BesideMode)
+        Made(in("bin/tessaly.ini"), "beside", c.BesideMode);
+    if (c.UserFileExists)
+        Made(in("cfg/tessaly/tessaly.ini"), "user");
+    const auto writable = [&](const std::string&) { return c.FolderWritable; };
+    EXPECT_EQ(SettingsFilePath(in(c.Exe), writable, in(c.XdgConfigHome), in("home")), in(c.Expected));
+    EXPECT_EQ(ReadFile(in(c.Expected)), c.Text);
+    EXPECT_TRUE(fs::is_directory(fs::path(in(c.Expected)).parent_path()));
+    EXPECT_EQ(fs::exists(in("bin/tessaly.ini")), c.BesideMode != 0) << "nothing is put beside the program";
+}
+
+const std::string kUser = "cfg/tessaly/tessaly.ini";
+INSTANTIATE_TEST_SUITE_P(Rows, SettingsPlace, ::testing::Values(
+    TPlaceCase{"portable_install", "bin/tessaly", 0644, true, "cfg", false, "bin/tessaly.ini", "beside"},
+    TPlaceCase{"writable_folder_without_file", "bin/tessaly", 0, true, "cfg", false, kUser, ""},
+    TPlaceCase{"file_in_read_only_folder_seeds", "bin/tessaly", 0644, false, "cfg", false, kUser, "beside"},
+    TPlaceCase{"read_only_file_seeds_even_for_root", "bin/tessaly", 0444, true, "cfg", false, kUser, "beside"},
+    TPlaceCase{"seed_never_replaces_the_users_file", "bin/tessaly", 0644, false, "cfg", true, kUser, "user"},
+    TPlaceCase{"no_xdg_config_home", "bin/tessaly", 0, false, "", false, "home/.config/tessaly/tessaly.ini", ""},
+    TPlaceCase{"unknown_executable", "", 0, true, "cfg", false, kUser, ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(SettingsFilePath, NeedsAWritableFolderAndFallsBackToXdgConfigHome)
+{
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    Made(folder + "/plain", "x");
+    ASSERT_TRUE(fs::create_directory(folder + "/ro"));
+    EXPECT_TRUE(FolderIsWritable(folder));
+    EXPECT_FALSE(FolderIsWritable(folder + "/plain"));   // a regular file, even for root
+    EXPECT_FALSE(FolderIsWritable(folder + "/missing"));
+    ::chmod((folder + "/ro").c_str(), 0555);
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_TRUE(RunUnprivileged([&] { return !FolderIsWritable(folder + "/ro"); }));
+    // An executable whose "folder" is a regular file cannot have its
+    // settings beside it.
+    const std::string saved = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    ::setenv("XDG_CONFIG_HOME", (folder + "/xdg").c_str(), 1);
+    EXPECT_EQ(SettingsFilePath(folder + "/plain/tessaly"), folder + "/xdg/tessaly/tessaly.ini");
+    EXPECT_TRUE(fs::is_directory(folder + "/xdg/tessaly"));
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);   // an empty one counts as none
+}
 
 } // namespace

@@ -192,7 +192,7 @@ TEST(Encoders, LineHelpersWorkAlone)
 
 // ---- the line list and the streams ---------------------------------------
 
-TEST(TStrings, KeepLinesInOrderEditInPlaceAndCopy)
+TEST(LineListAndStreams, KeepLinesInOrderEditInPlaceCopyAndReadBack)
 {
     TStrings list{"alpha", "", "gamma"};
     EXPECT_EQ(list[1], "");
@@ -213,10 +213,7 @@ TEST(TStrings, KeepLinesInOrderEditInPlaceAndCopy)
     source.Clear();
     EXPECT_EQ(list.ToVector(), (Lines{"abc", "def"}));
     EXPECT_TRUE(source.Empty());
-}
-
-TEST(Streams, MemoryStreamReadsWritesAndSeeksFileStreamNeedsAFile)
-{
+    // A memory stream reads, writes and seeks; a file stream needs a file.
     TMemoryStream stream;
     stream.Write("hello");
     stream.Seek(0);

@@ -51,16 +51,15 @@ TEST_P(FoldTest, WordsFitTheirLinesAndDecodeToTheText)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, FoldTest,
-    ::testing::Values(FoldCase{"TwoByteCharactersAcrossTheFold", "Subject:  ", Repeat("\xC3\xA9", 40)},
-                      FoldCase{"ThreeByteCharactersAcrossTheFold", "Subject:  ", Repeat("\xE6\x97\xA5", 31)},
-                      FoldCase{"FourByteCharactersAcrossTheFold", "Subject:  ", "ab" + Repeat("\xF0\x9F\x98\x80", 23)},
-                      FoldCase{"MixedScriptsQChosenForLatin", "Subject:  ",
-                               Repeat("R\xC3\xA9sum\xC3\xA9 caf\xC3\xA9 ", 9) + "\xD0\x9F\xD1\x91\xD1\x82\xD1\x80"},
-                      FoldCase{"SpacesAndSignsKept", "Subject:  ", "  a_b=c?d \t  \xC3\xBC  "},
-                      FoldCase{"NoRoomBesideALongHead", std::string(70, 'h'), "\xC3\xBC" "ber"},
-                      FoldCase{"AsciiPastTheLineLimitIsEncoded", "Subject:  ", std::string(989, 'a')}),
+INSTANTIATE_TEST_SUITE_P(Texts, FoldTest, ::testing::Values(
+    FoldCase{"TwoByteCharactersAcrossTheFold", "Subject:  ", Repeat("\xC3\xA9", 40)},
+    FoldCase{"ThreeByteCharactersAcrossTheFold", "Subject:  ", Repeat("\xE6\x97\xA5", 31)},
+    FoldCase{"FourByteCharactersAcrossTheFold", "Subject:  ", "ab" + Repeat("\xF0\x9F\x98\x80", 23)},
+    FoldCase{"MixedScriptsQChosenForLatin", "Subject:  ",
+             Repeat("R\xC3\xA9sum\xC3\xA9 caf\xC3\xA9 ", 9) + "\xD0\x9F\xD1\x91\xD1\x82\xD1\x80"},
+    FoldCase{"SpacesAndSignsKept", "Subject:  ", "  a_b=c?d \t  \xC3\xBC  "},
+    FoldCase{"NoRoomBesideALongHead", std::string(70, 'h'), "\xC3\xBC" "ber"},
+    FoldCase{"AsciiPastTheLineLimitIsEncoded", "Subject:  ", std::string(989, 'a')}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 struct LinesCase { const char* Name; Lines Got, Expected; };

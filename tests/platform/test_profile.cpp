@@ -145,18 +145,15 @@ TEST_P(Save, ReplacesTheFileWholeOrReportsTheSystemsReason)
     const auto before = entries();
     const std::string old = text();
     const auto oldMode = fs::status(path).permissions();
-    std::optional<TFileSizeLimit> full;
-    if (reason == "File too large")
-        full.emplace(8);
     std::string message;
     try {
+        const TFileSizeLimit full(reason == "File too large" ? 8 : RLIM_INFINITY);
         TIniFile ini(path);
         ini.WriteString("Setup", "Port", "25");
         ini.UpdateFile();
     } catch (const EIniFileError& e) {
         message = e.what();
     }
-    full.reset();
     EXPECT_EQ(message, reason.empty() ? "" : "Unable to write to " + path + ": " + reason);
     EXPECT_TRUE(oldMode == fs::perms::unknown || fs::status(path).permissions() == oldMode) << "the permissions stay";
     if (reason.empty()) {   // a link stays, and its target is replaced or made
@@ -186,21 +183,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, Save, ::testing::ValuesIn(std::vector<TSaveCase>{
         Made(f + "/t.ini", "[Setup]\r\n", 0640);
         return Link(f, "t.ini"); }, ""}}),
     [](const auto& info) { return std::string(info.param.Name); });
-
-TEST(SettingsNames, BesideTheProgramAndInTheUsersFolder)
-{
-    const std::pair<std::string, std::string> cases[] = {
-        {"/usr/bin/tessaly", "/usr/bin/tessaly.ini"}, {"/opt/t/my.app.bin", "/opt/t/my.app.ini"},
-        {"tessaly", "tessaly.ini"},
-        {"/opt/v1.2/tessaly", "/opt/v1.2/tessaly.ini"},   // a dot in a folder name does not count
-        {"/a\\b:c/tessaly", "/a\\b:c/tessaly.ini"},       // backslash and colon are plain characters
-    };
-    for (const auto& [exe, ini] : cases)
-        EXPECT_EQ(IniNameBeside(exe), ini) << exe;
-    EXPECT_EQ(UserSettingsFilePath("/cfg/", "/home/u"), "/cfg/tessaly/tessaly.ini");
-    // A relative XDG_CONFIG_HOME is invalid and ignored.
-    EXPECT_EQ(UserSettingsFilePath("rel/cfg", "/home/u"), "/home/u/.config/tessaly/tessaly.ini");
-}
 
 // BesideMode: the mode of bin/tessaly.ini, 0 for none. Text: that of the
 // chosen file afterwards ("" = none).
@@ -237,8 +219,17 @@ INSTANTIATE_TEST_SUITE_P(Rows, SettingsPlace, ::testing::Values(
     TPlaceCase{"unknown_executable", "", 0, true, "cfg", false, kUser, ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(SettingsFilePath, NeedsAWritableFolderAndFallsBackToXdgConfigHome)
+TEST(SettingsFilePath, NamesBesideTheProgramOrInTheUsersWritableFolder)
 {
+    // A dot in a folder name does not count; backslash and colon are plain characters.
+    const std::pair<std::string, std::string> cases[] = {
+        {"/bin/tessaly", "/bin/tessaly.ini"}, {"/opt/t/my.app.bin", "/opt/t/my.app.ini"}, {"tessaly", "tessaly.ini"},
+        {"/opt/v1.2/tessaly", "/opt/v1.2/tessaly.ini"}, {"/a\\b:c/tessaly", "/a\\b:c/tessaly.ini"}};
+    for (const auto& [exe, ini] : cases)
+        EXPECT_EQ(IniNameBeside(exe), ini) << exe;
+    EXPECT_EQ(UserSettingsFilePath("/cfg/", "/home/u"), "/cfg/tessaly/tessaly.ini");
+    // A relative XDG_CONFIG_HOME is invalid and ignored.
+    EXPECT_EQ(UserSettingsFilePath("rel/cfg", "/home/u"), "/home/u/.config/tessaly/tessaly.ini");
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
     Made(folder + "/plain", "x");

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,10 +55,9 @@ inline std::string Unescape(std::string_view text)
 
 inline std::string Repeat(const std::string& piece, int count)
 {
-    std::string text;
-    while (count-- > 0)
-        text += piece;
-    return text;
+    std::ostringstream text;
+    std::fill_n(std::ostream_iterator<std::string>(text), count, piece);
+    return text.str();
 }
 
 // The texts of `items`, blank separated.

@@ -1,5 +1,5 @@
-"""interop_encode.py PATH-TO-tessaly-encode: the tool's output and every encoder golden file decoded by independent
-decoders: GNU uudecode, coreutils "base64 -d", and Python's email package in a multipart message as the mailer sends it."""
+"""interop_encode.py PATH-TO-tessaly-encode: the tool's output and every encoder golden file, decoded by GNU
+uudecode, coreutils "base64 -d" and Python's email package (in a multipart message as the mailer sends it)."""
 import email, pathlib, random, subprocess, sys, tempfile, unittest
 
 DATA = pathlib.Path(__file__).parent.parent / "data" / "encoding"

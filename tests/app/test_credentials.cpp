@@ -26,6 +26,10 @@ struct TMemoryKeyring : TKeyring {
     void Forget(const std::string& k) override { ++Calls, Secrets.erase(k); }
 };
 
+// One login of a run: what the dialog gets typed (nullptr: no dialog may
+// open; "" with Remember false: cancelled), whether it warns of a refusal,
+// the server's answer and the secret the client must get (nullptr and
+// nothing: the secret came from PasswordCommand, only the answer is told).
 struct TLogin { const char* Typed; bool Remember, Warned, Accepted; std::optional<std::string> Got; };
 // The keyring's presence and content before and after a run of logins.
 struct TSecretCase { const char* Name; bool Keyring; std::optional<std::string> Stored; std::vector<TLogin> Logins;

@@ -78,16 +78,15 @@ TEST_P(SendOptions, SetTheClientOrRefuseWithTheirStatus)
 
 INSTANTIATE_TEST_SUITE_P(Rows, SendOptions, ::testing::ValuesIn(kRows), [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(SendOptionsText, HelpAllAndVersionAreAnsweredAndHelpNamesTheExitStatuses)
+// Help and version, the settings file read by default, and a failure's exit status and the line printed for it.
+TEST(SendCommand, AnswersHelpReadsTheSettingsBesideAPortableProgramAndReportsFailuresByStatusAndServer)
 {
     EXPECT_EQ(ParseSendOptions({"--help-all"}).Action, TSendOptions::Help);
     EXPECT_EQ(ParseSendOptions({"--version"}).Action, TSendOptions::Version);
     EXPECT_NE(SendHelpText().find("\n  77  the server refused the login\n"), std::string::npos);
-}
-
-// A failure's exit status and the line printed for it.
-TEST(SendFailures, MapToSysexitsAndNameTheServerWithItsWords)
-{
+    QTemporaryDir dir;
+    std::ofstream(dir.filePath("tessaly.ini").toStdString()) << "[Setup]\r\n";
+    EXPECT_EQ(DefaultSendSettingsPath(dir.filePath("tessaly-send").toStdString()), dir.filePath("tessaly.ini").toStdString());
     TSMTP smtp;
     smtp.SetDefaultPort(25);
     const std::tuple<const char*, std::shared_ptr<std::exception>, TExitStatus, std::string> cases[] = {
@@ -105,13 +104,6 @@ TEST(SendFailures, MapToSysexitsAndNameTheServerWithItsWords)
         EXPECT_EQ(ExitStatusFor(*failure), status) << line;
         EXPECT_EQ(FailureLine(smtp, *failure), line);
     }
-}
-
-TEST(SendSettings, DefaultIsTheFileOfAPortableProgramBesideIt)
-{
-    QTemporaryDir dir;
-    std::ofstream(dir.filePath("tessaly.ini").toStdString()) << "[Setup]\r\n";
-    EXPECT_EQ(DefaultSendSettingsPath(dir.filePath("tessaly-send").toStdString()), dir.filePath("tessaly.ini").toStdString());
 }
 
 }

@@ -44,8 +44,7 @@ TEST_P(Secrets, ComeFromTheKeyringOrTheDialogAndARefusedOneIsForgotten)
     const TSecretCase& c = GetParam();
     auto* ring = new TMemoryKeyring;
     std::unique_ptr<TKeyring> old = SetKeyring(std::unique_ptr<TKeyring>(ring));
-    ForgetSessionSecrets();
-    ring->Present = c.Keyring;
+    ring->Present = c.Keyring, ForgetSessionSecrets();
     if (c.Stored)
         ring->Secrets[kKey] = *c.Stored;
     TSeams seams;
@@ -58,16 +57,12 @@ TEST_P(Secrets, ComeFromTheKeyringOrTheDialogAndARefusedOneIsForgotten)
                 EXPECT_EQ(d.lblPrompt->text(), "Password for jo at mail.example.org:");
                 EXPECT_EQ(!d.lblRefused->isHidden(), login.Warned) << d.lblRefused->text().toStdString();
                 EXPECT_EQ(d.lblRefused->text(), "The server refused the password for jo.");
-                d.txtPassword->setText(login.Typed);
-                d.chkRemember->setChecked(login.Remember);
+                d.txtPassword->setText(login.Typed), d.chkRemember->setChecked(login.Remember);
                 (*login.Typed || login.Remember ? d.OKBtn : d.CancelBtn)->click();
             }));
-        const bool asked = login.Typed || login.Got;
-        if (asked) {
-            EXPECT_EQ(mailer.OnPassword(), login.Got);
-        }
+        EXPECT_EQ(login.Typed || login.Got ? mailer.OnPassword() : login.Got, login.Got);
         EXPECT_TRUE(seams.Dialogs.empty()) << "the dialog did not open";
-        if (!asked || login.Got)
+        if (login.Got || !login.Typed)
             mailer.OnAuthResult(login.Accepted);
     }
     EXPECT_EQ(ring->Secrets.count(kKey) ? std::optional(ring->Secrets[kKey]) : std::nullopt, c.StoredAfter);
@@ -134,8 +129,7 @@ TEST(Credentials, TrustDialogShowsTheProblemAndFingerprintAndTrustReplacesTheSer
                 d.btnTrust->click();
         }));
         TSMTP mailer;
-        mailer.SetTrustedCertificates(before);
-        AttachCredentials(mailer);
+        mailer.SetTrustedCertificates(before), AttachCredentials(mailer);
         EXPECT_EQ(mailer.OnUntrustedCertificate(info), trust);
         EXPECT_EQ(mailer.TrustedCertificates(), trust ? "other.org:465=11 mail.example.org:465=" + info.Fingerprint : before);
     }

@@ -34,14 +34,13 @@ std::string Snap(const TSMTP& m, const TRunSettings& r)
 void EditEverything(TSetupDlg& d)
 {
     d.ServerEdit->setText("edited.example.org"), d.spnPort->SetValue(2525), d.spnTimeOut->SetValue(5);
-    d.UserAddressEdit->setText("edited@example.org"), d.UserNameEdit->setText("Edited");
+    d.UserAddressEdit->setText("edited@example.org"), d.UserNameEdit->setText("Edited"), d.txtUser->setText("jo");
     d.LogFileNameEdit->setText("/tmp/edited.log"), d.txtMsgSubjectDef->setText("Edited subject");
-    d.EncodeComboBox->setCurrentIndex(1), d.CharSetComboBox->setCurrentIndex(1);
+    d.EncodeComboBox->setCurrentIndex(1), d.CharSetComboBox->setCurrentIndex(1), d.radMsgText->SetItemIndex(1);
+    d.SecurityComboBox->setCurrentIndex(secTLS), d.AuthMethodComboBox->setCurrentIndex(amOAUTHBEARER);
+    d.txtPasswordCommand->setText("pass mail"), d.radMsgSubject->SetItemIndex(2);
     for (QCheckBox* box : {d.chkUseDomainAddress, d.chkUseBCC, d.chkShowSuccess, d.chkoneFilePerMsg})
         box->setChecked(!box->isChecked());
-    d.radMsgText->SetItemIndex(1), d.radMsgSubject->SetItemIndex(2);
-    d.SecurityComboBox->setCurrentIndex(secTLS), d.AuthMethodComboBox->setCurrentIndex(amOAUTHBEARER);
-    d.txtUser->setText("jo"), d.txtPasswordCommand->setText("pass mail");
 }
 
 TEST(SetupDialog, OnlyOkTakesTheControlsTestAsksTheServerAndTheFormFitsASmallScreen)

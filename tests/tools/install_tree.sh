@@ -1,7 +1,6 @@
 #!/bin/sh
-# install_tree.sh BUILD: "cmake --install" into a scratch prefix puts the
-# programs (and no test program), man pages and desktop integration in place,
-# and every installed .desktop file passes desktop-file-validate.
+# install_tree.sh BUILD: "cmake --install" puts the programs (no test program), man pages and desktop
+# integration in place, and every installed .desktop file passes desktop-file-validate.
 set -eu
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT

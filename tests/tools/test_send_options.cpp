@@ -35,13 +35,11 @@ const TArgsRow kRows[] = {
                    std::tuple(secSTARTTLS, "me", amXOAUTH2, "pass show mail", false));
      }},
     {"MissingFrom", {"--server", "h", "--to", "a@x.org"}, "", exUsage, {}},
-    {"SettingsGiveServerSenderAndOptions", {"--to", "a@x.org"}, kSettings, exSent, [](const TSMTP& s) {
-         EXPECT_EQ(std::tuple(s.Server(), s.From(), s.TimeOut(), s.Encoding()), std::tuple("smtp.example:587", "s@x.org|Sam", 9, etUU));
-     }},
+    {"SettingsGiveServerSenderAndOptions", {"--to", "a@x.org"}, kSettings, exSent, [](const TSMTP& s) { EXPECT_EQ(
+         std::tuple(s.Server(), s.From(), s.TimeOut(), s.Encoding()), std::tuple("smtp.example:587", "s@x.org|Sam", 9, etUU)); }},
     {"OptionsWinOverSettings", kServer + QStringList{"--timeout", "2", "--encoding", "mime", "--charset", "UTF-8"}, kSettings, exSent,
-     [](const TSMTP& s) {
-         EXPECT_EQ(std::tuple(s.Server(), s.From(), s.TimeOut(), s.CharSet()), std::tuple("mail.example:2525", "me@x.org", 2, csUTF8));
-     }},
+     [](const TSMTP& s) { EXPECT_EQ(std::tuple(s.Server(), s.From(), s.TimeOut(), s.CharSet()),
+                                    std::tuple("mail.example:2525", "me@x.org", 2, csUTF8)); }},
     {"BodyFromStandardInput", kServer + QStringList{"--body-file", "-"}, "", exSent,
      [](const TSMTP& s) { EXPECT_EQ(s.Body().Text(), "line 1\r\n\r\nline 3\r\n"); }},
     // Colons and lower case are taken; the port is the server's own.

@@ -93,9 +93,7 @@ TEST(SetupDialog, OnlyOkTakesTheControlsTestAsksTheServerAndTheFormFitsASmallScr
 
     seams.Files = {QString("/tmp/text.txt"), std::nullopt};
     show([](TSetupDlg& d) {
-        EXPECT_EQ(d.UserAddressEdit->text() + "|" + d.UserNameEdit->text() + "|" + d.spnPort->Text() + "|" +
-                      d.spnTimeOut->Text() + "|" + d.EncodeComboBox->currentText() + "|" + d.CharSetComboBox->currentText(),
-                  "me@example.org|Jo Bloggs|25|60|UUEncode|US-ASCII");
+        EXPECT_EQ(d.spnPort->Text() + "|" + d.spnTimeOut->Text() + "|" + d.EncodeComboBox->currentText(), "25|60|UUEncode");
         EditEverything(d), d.Button3->click();
         d.Button3->click(), d.Button1->click();   // Browse cancelled: the file chosen before stays
     });
@@ -144,7 +142,7 @@ TEST(SetupDialog, OnlyOkTakesTheControlsTestAsksTheServerAndTheFormFitsASmallScr
     EXPECT_TRUE(top >= 0 && top + d.txtMsgSubjectDef->height() <= view->height()) << top;
 }
 
-TEST(AddressDialog, EnterAcceptsEscCancelsBrowseReplacesTheTextAndAFullListIsReported)
+TEST(AddressAndMessageDialogs, KeysBrowsingAFullListOpenAndSaveAsLineEndsAndTextBytes)
 {
     TSeams seams;
     for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
@@ -162,37 +160,32 @@ TEST(AddressDialog, EnterAcceptsEscCancelsBrowseReplacesTheTextAndAFullListIsRep
     dialog.OnAddToList = [&](const QString& text) { list.size() == 1 ? throw std::runtime_error("full") : list.push_back(text); };
     dialog.btnAddtolist->click(), dialog.btnAddtolist->click();
     EXPECT_EQ(list, std::vector<QString>{"/home/me/friends.txt"});
-    EXPECT_EQ(seams.Boxes, TLines{"Error: Unable to insert a line."});
-}
 
-TEST(MessageDialog, EnterStartsALineLineEndsBecomeCrLfOpenDecodesAndOpenAndSaveAsRefuseWhatTheyCannotDo)
-{
-    TSeams seams;
-    TMsgDlg dialog;
+    // The message dialog: Enter starts a line; Open and Save as with their failures and the capacity.
+    TMsgDlg message;
     seams.Dialogs.push_back(TSeams::Drive<TMsgDlg>([](TMsgDlg& d) {
         d.txtText->setPlainText("first"), d.txtText->moveCursor(QTextCursor::End);
         QTest::keyClick(d.txtText, Qt::Key_Return);
         EXPECT_EQ(d.TextBytes(), "first\r\n");
         QTest::keyClick(d.OKBtn, Qt::Key_Return);
     }));
-    EXPECT_EQ(ExecDialog(dialog), QDialog::Accepted);
+    EXPECT_EQ(ExecDialog(message), QDialog::Accepted);
     for (const QStringList& lines : {QStringList{}, {""}, {"a", ""}, {"", "b"}}) {
-        dialog.SetLines(lines);
-        EXPECT_EQ(dialog.Lines(), lines);
+        message.SetLines(lines);
+        EXPECT_EQ(message.Lines(), lines);
     }
-    // Open and Save as, with their failures and the capacity. CR, LF and
-    // CR LF end a line each, LF CR two.
+    // CR, LF and CR LF end a line each, LF CR two.
     TScratch dir;
     dir.Write("mixed.txt", "one\rtwo\r\n\nfour\n\rsix\xC2\xA0\r");
     dir.Write("big.txt", std::string(kMemoCapacity + 1, 'x'));
     seams.Files = {std::nullopt, std::nullopt, dir.QPath("mixed.txt"), dir.QPath("typed"), dir.QPath("missing.txt"),
                    dir.QPath("typed.txt/x"), dir.QPath("big.txt"), QString("/dev/zero")};
-    for (QPushButton* button : {dialog.Button1, dialog.Button2, dialog.Button1, dialog.Button2, dialog.Button1,
-                                dialog.Button2, dialog.Button1, dialog.Button1})
+    for (QPushButton* button : {message.Button1, message.Button2, message.Button1, message.Button2, message.Button1,
+                                message.Button2, message.Button1, message.Button1})
         button->click();
     EXPECT_EQ(dir.Read("typed.txt"), "one\r\ntwo\r\n\r\nfour\r\n\r\nsix\xC2\xA0\r\n") << "Save as adds .txt";
-    EXPECT_EQ(dialog.Lines(), (QStringList{"one", "two", "", "four", "", QString::fromUtf8("six\xC2\xA0")}));
-    EXPECT_EQ(seams.Boxes, (TLines{"Error: Cannot open file " + dir.Path("missing.txt") + ".",
+    EXPECT_EQ(message.Lines(), (QStringList{"one", "two", "", "four", "", QString::fromUtf8("six\xC2\xA0")}));
+    EXPECT_EQ(seams.Boxes, (TLines{"Error: Unable to insert a line.", "Error: Cannot open file " + dir.Path("missing.txt") + ".",
                                    "Error: Cannot create file " + dir.Path("typed.txt/x.txt") + ".",
                                    "Error: Text exceeds memo capacity.", "Error: Text exceeds memo capacity."}));
     // Text bytes are UTF-8 when valid; Latin-1, overlong, surrogate and cut-short sequences are not.

@@ -76,12 +76,11 @@ TEST_P(SendOptions, SetTheClientOrRefuseWithTheirStatus)
 
 INSTANTIATE_TEST_SUITE_P(Rows, SendOptions, ::testing::ValuesIn(kRows), [](const auto& info) { return std::string(info.param.Name); });
 
-// Help and version, the settings file read by default, and a failure's exit status and the line printed for it.
+// --help-all and --version, the settings file read by default, and a failure's exit status and the line printed for it.
 TEST(SendCommand, AnswersHelpReadsTheSettingsBesideAPortableProgramAndReportsFailuresByStatusAndServer)
 {
     EXPECT_EQ(ParseSendOptions({"--help-all"}).Action, TSendOptions::Help);
     EXPECT_EQ(ParseSendOptions({"--version"}).Action, TSendOptions::Version);
-    EXPECT_NE(SendHelpText().find("\n  77  the server refused the login\n"), std::string::npos);
     QTemporaryDir dir;
     std::ofstream(dir.filePath("tessaly.ini").toStdString()) << "[Setup]\r\n";
     EXPECT_EQ(DefaultSendSettingsPath(dir.filePath("tessaly-send").toStdString()), dir.filePath("tessaly.ini").toStdString());

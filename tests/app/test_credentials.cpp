@@ -34,7 +34,6 @@ struct TLogin { const char* Typed; bool Remember, Warned, Accepted; std::optiona
 // The keyring's presence and content before and after a run of logins.
 struct TSecretCase { const char* Name; bool Keyring; std::optional<std::string> Stored; std::vector<TLogin> Logins;
                      std::optional<std::string> StoredAfter; };
-void PrintTo(const TSecretCase& c, std::ostream* out) { *out << c.Name; }
 const std::string kKey = "jo@mail.example.org";
 
 class Secrets : public ::testing::TestWithParam<TSecretCase> {};

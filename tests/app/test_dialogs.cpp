@@ -77,8 +77,7 @@ TEST(SetupDialog, OnlyOkTakesTheControlsTestAsksTheServerAndTheFormFitsASmallScr
     // Cancel (also after Test), Esc, the close box and Help (which opens the read-me) change nothing.
     EXPECT_EQ(Snap(mailer, run), before);
     TScratch dir;
-    dir.Write("readme.txt", "");
-    SetStartDir(dir.QPath(""));
+    dir.Write("readme.txt", ""), SetStartDir(dir.QPath(""));
     const std::function<void(TSetupDlg&)> closers[] = {[](TSetupDlg& d) { d.Button2->click(); },
         [](TSetupDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }, [](TSetupDlg& d) { d.close(); },
         [](TSetupDlg& d) { d.Button4->click(); }};

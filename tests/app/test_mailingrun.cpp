@@ -38,7 +38,6 @@ struct TRunRow {
     std::function<void(RunRules&)> Arrange;
     std::string Expected;
 };
-void PrintTo(const TRunRow& row, std::ostream* out) { *out << row.Name; }
 
 // The run against a session that records its steps; a row changes the settings, files and answers.
 struct RunRules : ::testing::TestWithParam<TRunRow> {

@@ -21,7 +21,6 @@ struct TArgsRow {
     TExitStatus Status;
     std::function<void(const TSMTP&)> Check;
 };
-void PrintTo(const TArgsRow& row, std::ostream* out) { *out << row.Name; }
 
 const QStringList kServer = {"--server", "mail.example:2525", "--from", "me@x.org", "--to", "a@x.org"};
 const std::string kSettings = "[Setup]\r\nServer=smtp.example:587\r\nEMail Address=s@x.org\r\nName=Sam\r\nTimeOut=9\r\nEncoding=0\r\n";
@@ -29,11 +28,10 @@ const std::string kSettings = "[Setup]\r\nServer=smtp.example:587\r\nEMail Addre
 const TArgsRow kRows[] = {
     {"RepeatedToReachesEveryoneWithLogin", kServer + QStringList{"--to", "b@x.org", "--cc", "c@x.org", "--bcc", "d@x.org",
          "--security", "starttls", "--user", "me", "--auth", "xoauth2", "--password-command", "pass show mail"}, "", exSent,
-     [](const TSMTP& s) {
-         EXPECT_EQ(s.Recipient() + " " + s.CC().Text() + s.BCC().Text(), "a@x.org b@x.org\r\nc@x.org\r\nd@x.org\r\n");
-         EXPECT_EQ(std::tuple(s.Security(), s.User(), s.AuthMethod(), s.PasswordCommand(), s.ShowResult()),
-                   std::tuple(secSTARTTLS, "me", amXOAUTH2, "pass show mail", false));
-     }},
+     [](const TSMTP& s) { EXPECT_EQ(std::tuple(s.Recipient() + " " + s.CC().Text() + s.BCC().Text(), s.Security(), s.User(),
+                                               s.AuthMethod(), s.PasswordCommand(), s.ShowResult()),
+                                    std::tuple("a@x.org b@x.org\r\nc@x.org\r\nd@x.org\r\n", secSTARTTLS, "me", amXOAUTH2,
+                                               "pass show mail", false)); }},
     {"MissingFrom", {"--server", "h", "--to", "a@x.org"}, "", exUsage, {}},
     {"SettingsGiveServerSenderAndOptions", {"--to", "a@x.org"}, kSettings, exSent, [](const TSMTP& s) { EXPECT_EQ(
          std::tuple(s.Server(), s.From(), s.TimeOut(), s.Encoding()), std::tuple("smtp.example:587", "s@x.org|Sam", 9, etUU)); }},

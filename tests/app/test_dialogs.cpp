@@ -48,10 +48,7 @@ TEST(SetupDialog, OnlyOkTakesTheControlsTestAsksTheServerAndTheFormFitsASmallScr
     TSeams seams;
     TSMTP mailer;
     TRunSettings run;
-    const auto show = [&](std::function<void(TSetupDlg&)> drive) {
-        seams.Dialogs.push_back(TSeams::Drive<TSetupDlg>(std::move(drive)));
-        ShowSetup(nullptr, mailer, run);
-    };
+    const auto show = [&](auto drive) { seams.Dialogs.push_back(TSeams::Drive<TSetupDlg>(drive)), ShowSetup(nullptr, mailer, run); };
     // UUencode keeps US-ASCII: only with the encoding copied back first
     // does the switch to MIME take ISO-8859-1.
     mailer.SetFrom("me@example.org|Jo Bloggs"), mailer.SetEncoding(etUU), mailer.SetTrustedCertificates("h:465=AA");
@@ -113,8 +110,7 @@ TEST(SetupDialog, OnlyOkTakesTheControlsTestAsksTheServerAndTheFormFitsASmallScr
         show([&](TSetupDlg& d) {
             EXPECT_EQ(d.radMsgText->ItemIndex(), -1);
             d.spnPort->selectAll(), QTest::keyClicks(d.spnPort, port);
-            d.spnTimeOut->selectAll(), QTest::keyClicks(d.spnTimeOut, timeOut);
-            QTest::keyClick(d.ServerEdit, Qt::Key_Return);
+            d.spnTimeOut->selectAll(), QTest::keyClicks(d.spnTimeOut, timeOut), QTest::keyClick(d.ServerEdit, Qt::Key_Return);
         });
         EXPECT_EQ(std::make_pair(int(mailer.DefaultPort()), mailer.TimeOut()), std::make_pair(heldPort, heldTimeOut)) << port.toStdString();
     }
@@ -131,12 +127,10 @@ TEST(SetupDialog, OnlyOkTakesTheControlsTestAsksTheServerAndTheFormFitsASmallScr
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     ASSERT_GT(d.sizeHint().height(), area.height());
     d.show();
-    const QRect outer = d.frameGeometry();
-    EXPECT_TRUE(outer.top() >= area.top() && outer.bottom() <= area.bottom()) << outer.top() << ".." << outer.bottom();
+    EXPECT_TRUE(d.frameGeometry().top() >= area.top() && d.frameGeometry().bottom() <= area.bottom());
     EXPECT_TRUE(d.rect().contains(QRect(d.Button1->mapTo(&d, QPoint()), d.Button1->size())));
     const QWidget* view = d.findChild<QScrollArea*>("scrFields")->viewport();
-    QApplication::setActiveWindow(&d);
-    d.txtMsgSubjectDef->setFocus();
+    QApplication::setActiveWindow(&d), d.txtMsgSubjectDef->setFocus();
     const int top = d.txtMsgSubjectDef->mapTo(view, QPoint()).y();
     EXPECT_TRUE(top >= 0 && top + d.txtMsgSubjectDef->height() <= view->height()) << top;
 }

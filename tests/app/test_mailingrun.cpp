@@ -32,12 +32,9 @@ std::string Describe(TMessageDraft d)
     return line;
 }
 
+// A row: its name, what it changes, and the report expected of the run.
 struct RunRules;
-struct TRunRow {
-    const char* Name;
-    std::function<void(RunRules&)> Arrange;
-    std::string Expected;
-};
+using TRunRow = std::tuple<const char*, std::function<void(RunRules&)>, std::string>;
 
 // The run against a session that records its steps; a row changes the settings, files and answers.
 struct RunRules : ::testing::TestWithParam<TRunRow> {
@@ -75,7 +72,8 @@ struct RunRules : ::testing::TestWithParam<TRunRow> {
 
 TEST_P(RunRules, ReportWhatTheRunDid)
 {
-    GetParam().Arrange(*this);
+    const auto& [name, arrange, expected] = GetParam();
+    arrange(*this);
     for (const std::string& name : Files)
         Mailer.Attachments().Add(Dir.Write(name, name));
     static const char* const outcomes[] = {"Sent", "Stopped", "Failed"};
@@ -88,7 +86,7 @@ TEST_P(RunRules, ReportWhatTheRunDid)
     std::string said = Join(Said, "; ");
     for (std::size_t at; (at = said.find(Dir.Path(""))) != std::string::npos;)
         said.replace(at, Dir.Path("").size(), "~");
-    EXPECT_EQ(said, GetParam().Expected);
+    EXPECT_EQ(said, expected);
     // However a run ends, the message fields are empty afterwards.
     EXPECT_TRUE(!Run.Active() && Mailer.Attachments().Empty() && Mailer.Body().Empty() && Mailer.CC().Empty() &&
                 Mailer.BCC().Empty() && Mailer.Subject().empty());
@@ -163,7 +161,7 @@ const TRunRow kRows[] = {
          f.Run.AlwaysPrompt = true, f.Edit = "Given";
      }, "prompt to=to@x.org cc=c@x.org bcc=b@x.org s=Given f=plan.txt b=one; " + Sent("T to=to@x.org cc=c@x.org bcc=b@x.org s=Given f=plan.txt b=one")},
 };
-INSTANTIATE_TEST_SUITE_P(Rows, RunRules, ::testing::ValuesIn(kRows), [](const auto& row) { return std::string(row.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Rows, RunRules, ::testing::ValuesIn(kRows), [](const auto& row) { return std::get<0>(row.param); });
 
 // The subject from the files' names is cut after 70 characters, never inside one; the status line shows
 // 14 blanks before the phase (only the blanks out of range).

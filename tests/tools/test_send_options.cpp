@@ -14,13 +14,8 @@ namespace {
 
 const std::string kHex = "00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF";
 
-struct TArgsRow {
-    const char* Name;
-    QStringList Args;
-    std::string Settings;   // the --settings file
-    TExitStatus Status;
-    std::function<void(const TSMTP&)> Check;
-};
+// A row: its name, the arguments, the --settings file, the exit status and what the client is then set to.
+using TArgsRow = std::tuple<const char*, QStringList, std::string, TExitStatus, std::function<void(const TSMTP&)>>;
 
 const QStringList kServer = {"--server", "mail.example:2525", "--from", "me@x.org", "--to", "a@x.org"};
 const std::string kSettings = "[Setup]\r\nServer=smtp.example:587\r\nEMail Address=s@x.org\r\nName=Sam\r\nTimeOut=9\r\nEncoding=0\r\n";
@@ -54,25 +49,25 @@ class SendOptions : public ::testing::TestWithParam<TArgsRow> {};
 
 TEST_P(SendOptions, SetTheClientOrRefuseWithTheirStatus)
 {
-    const TArgsRow& row = GetParam();
+    const auto& [name, args, text, expected, check] = GetParam();
     QTemporaryDir dir;
     const QString settings = dir.filePath("tessaly.ini");
-    std::ofstream(settings.toStdString(), std::ios::binary) << row.Settings;
+    std::ofstream(settings.toStdString(), std::ios::binary) << text;
     std::istringstream input("line 1\r\n\r\nline 3\n");
     TSMTP smtp;
     TExitStatus status = exSent;
     try {
-        const TSendOptions options = ParseSendOptions(row.Args + QStringList{"--settings", settings});
+        const TSendOptions options = ParseSendOptions(args + QStringList{"--settings", settings});
         ApplyOptions(options, *options.SettingsFile, input, smtp);
     } catch (const ESendUsage& e) {
         status = e.Status;
     }
-    EXPECT_EQ(status, row.Status);
-    if (row.Check && status == exSent)
-        row.Check(smtp);
+    EXPECT_EQ(status, expected);
+    if (check && status == exSent)
+        check(smtp);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, SendOptions, ::testing::ValuesIn(kRows), [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Rows, SendOptions, ::testing::ValuesIn(kRows), [](const auto& info) { return std::get<0>(info.param); });
 
 // --help-all and --version, the settings file read by default, and a failure's exit status and the line printed for it.
 TEST(SendCommand, AnswersHelpReadsTheSettingsBesideAPortableProgramAndReportsFailuresByStatusAndServer)

@@ -41,8 +41,7 @@ struct RunRules : ::testing::TestWithParam<TRunRow> {
     RunRules()
     {
         Mailer.SetServer("mail.example.org"), Mailer.SetFrom("me@example.org"), Mailer.SetShowResult(false);
-        Settings.MsgText = Settings.MsgSubject = 1;
-        Settings.MsgTextFile = Dir.Write("text.txt", "Hello\r\n");
+        Settings.MsgText = Settings.MsgSubject = 1, Settings.MsgTextFile = Dir.Write("text.txt", "Hello\r\n");
         Run.OnSelectedEntries = [this] { return Entries; };
         Run.OnAskRecipient = [this] { return Log("ask"), Answer; };
         Run.OnPromptMessage = [this](TMessageDraft& d) {

@@ -137,6 +137,7 @@ TEST(SetupDialog, OnlyOkTakesTheControlsTestAsksTheServerAndTheFormFitsASmallScr
 
 TEST(AddressAndMessageDialogs, KeysBrowsingAFullListOpenAndSaveAsLineEndsAndTextBytes)
 {
+    // The address dialog: Enter accepts, Esc cancels; Browse replaces the text unless cancelled; a full list is reported.
     TSeams seams;
     for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
         TAddressDlg dialog;

@@ -22,6 +22,12 @@ void PrintTo(const TScenario& s, std::ostream* out) { *out << s.File.filename();
 
 TScenario Parse(const fs::path& file)
 {
+    // Shorthands for the usual start of a dialogue.
+    const Lines hello = {"S: 220 fake.test", "C: EHLO example.org", "S: 250 ok"};
+    const std::map<std::string, Lines> special = {{"S <close>", {"X:"}}, {"S <silence>", {"H:"}},
+        {"C <message>", {"D:"}}, {"C <data>", {"D: any"}}, {"S <hello>", hello},
+        {"S <354>", {hello[0], hello[1], hello[2], "C: MAIL FROM:<me@example.org>", "S: 250 ok",
+                     "C: RCPT TO:<you@example.net>", "S: 250 ok", "C: DATA", "S: 354 go ahead"}}};
     TScenario s{file, {}, {}, {}};
     std::istringstream in(ReadFile(file));
     for (std::string line; std::getline(in, line);) {
@@ -29,10 +35,8 @@ TScenario Parse(const fs::path& file)
         if (line.starts_with('#') || colon == std::string::npos)
             continue;
         const std::string key = line.substr(0, colon), value = Unescape(line.substr(std::min(colon + 2, line.size())));
-        const std::map<std::string, std::string> special = {
-            {"S <close>", "X:"}, {"S <silence>", "H:"}, {"C <message>", "D:"}, {"C <data>", "D: any"}};
-        if (special.contains(key + " " + value))
-            s.Script.push_back(special.at(key + " " + value));
+        if (const auto it = special.find(key + " " + value); it != special.end())
+            s.Script.insert(s.Script.end(), it->second.begin(), it->second.end());
         else if (key == "S" && value.starts_with("<pause "))
             s.Script.push_back("P: " + value.substr(7, value.size() - 8));
         else if (key == "S" || key == "C" || key == "R")
@@ -40,6 +44,9 @@ TScenario Parse(const fs::path& file)
         else if (key.starts_with("@ ") || key.starts_with("= "))
             (key[0] == '@' ? s.Settings : s.Outcome).emplace_back(key.substr(2), value);
     }
+    // A case that names no error expects none.
+    if (std::none_of(s.Outcome.begin(), s.Outcome.end(), [](const auto& o) { return o.first == "error"; }))
+        s.Outcome.emplace_back("error", "none");
     return s;
 }
 
@@ -129,7 +136,8 @@ Lines StandardDialogue(const TSMTP& smtp, const std::string& steps)
             script.insert(script.end(), {"C: <any>", "S: 250 ok"});
         script.insert(script.end(), {"C: DATA", "S: 354 go ahead", "D:", "S: 250 queued"});
     }
-    return Join({script, {"C: QUIT", "S: 221 bye"}});
+    script.insert(script.end(), {"C: QUIT", "S: 221 bye"});
+    return script;
 }
 
 class Scenario : public SMTPSessionTest, public ::testing::WithParamInterface<TScenario> {

@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -24,20 +23,11 @@
 
 using Lines = std::vector<std::string>;
 
-inline Lines Join(std::initializer_list<Lines> parts)
-{
-    Lines all;
-    for (const auto& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 // Runs the event loop until `done` holds, so that the server catches up
 // with what the client sent; gives up after 3 s.
 inline void PumpUntil(const std::function<bool()>& done)
 {
-    QDeadlineTimer deadline(3000);
-    while (!done() && !deadline.hasExpired())
+    for (QDeadlineTimer deadline(3000); !done() && !deadline.hasExpired();)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
 }
 
@@ -95,16 +85,10 @@ public:
         Server = std::make_unique<TFakeSMTPServer>(script);
         Smtp->SetServer(Server->Address());
     }
-    // Open, Login, Transmit `transmits` times, Logout and Close, as Outcome.
-    std::string Session(int transmits = 1)
+    // Open, Login, Transmit, Logout and Close, as Outcome.
+    std::string Session()
     {
-        const std::string outcome = Outcome([&] {
-            Smtp->Open();
-            Smtp->Login();
-            for (int i = 0; i < transmits; ++i)
-                Smtp->Transmit();
-            Smtp->Logout();
-        });
+        const std::string outcome = Outcome([&] { Smtp->Open(), Smtp->Login(), Smtp->Transmit(), Smtp->Logout(); });
         Smtp->Close();
         return outcome;
     }

@@ -22,14 +22,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-const Lines Greeting = {"S: 220 fake.test ESMTP", "C: EHLO example.org", "S: 250 fake.test"};
-const Lines Envelope = {"C: MAIL FROM:<me@example.org>", "S: 250 ok", "C: RCPT TO:<you@example.net>", "S: 250 ok",
-                        "C: DATA"};
-const Lines Session1 = Join({Greeting, Envelope, {"S: 354 go ahead", "C: From:     Me<me@example.org>",
-    "C: To:       <you@example.net>", "C: Date: Sun, 06 Dec 2026 23:41:07 +0100",
-    "C: Message-ID: <000102030405060708090A0B0C0D0E0F@example.org>", "C: Subject:  Hello", "C: Mime-Version: 1.0",
-    "C: Content-Type: text/plain; charset=\"us-ascii\"", "C: Content-Transfer-Encoding: 7bit", "C: ", "C: one",
-    "C: two", "C: .", "S: 250 queued", "C: QUIT", "S: 221 bye"}});
+// One message to a server that takes every command (no check of them).
+const Lines Willing = {"S: 220 fake.test", "C:", "S: 250 ok", "C:", "S: 250 ok", "C:", "S: 250 ok", "C:",
+                       "S: 354 go", "D:", "S: 250 ok", "C:", "S: 221 bye"};
+Lines Until(std::size_t steps, const Lines& more = {})   // the first steps of Willing, then `more`
+{
+    Lines script(Willing.begin(), Willing.begin() + long(steps));
+    script.insert(script.end(), more.begin(), more.end());
+    return script;
+}
 
 class SMTPTest : public SMTPSessionTest {
 public:
@@ -48,7 +49,7 @@ TEST_F(SMTPTest, LogFileIsWrittenWhenTheComponentGoes)
 {
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
-    Serve(Session1);
+    Serve(Willing);
     Smtp->SetLogFileName("session.log");
     EXPECT_EQ(Session(), "ok");
     const std::string log = Smtp->SessionLog().Text();
@@ -59,7 +60,7 @@ TEST_F(SMTPTest, LogFileIsWrittenWhenTheComponentGoes)
     QFile file("session.log");
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll().toStdString(), log);
-    EXPECT_TRUE(log.starts_with("220 fake.test ESMTP\r\nEHLO example.org\r\n") && log.ends_with("QUIT\r\n221 bye\r\n"));
+    EXPECT_TRUE(log.starts_with("220 fake.test\r\nEHLO example.org\r\n") && log.ends_with("QUIT\r\n221 bye\r\n"));
 }
 
 // ---- Cancel from the status handler, in each phase -------------------------
@@ -73,7 +74,7 @@ class CancelFromHandlerTest : public SMTPTest, public ::testing::WithParamInterf
 
 TEST_P(CancelFromHandlerTest, StopsTheSessionInThatPhase)
 {
-    Serve(Session1);
+    Serve(Willing);
     Smtp->OnStatusChange = [this](QObject*) {
         Statuses.push_back(Smtp->Status());
         if (Smtp->Status() == GetParam().At)
@@ -84,11 +85,7 @@ TEST_P(CancelFromHandlerTest, StopsTheSessionInThatPhase)
     EXPECT_EQ(Progress.back(), 0);
     EXPECT_TRUE(Boxes.empty());
     PumpUntil([&] { return Server->ClientClosed(); });
-    Lines all;   // the client's lines of the transcript
-    for (const auto& step : Session1)
-        if (step.starts_with("C: "))
-            all.push_back(step.substr(3));
-    EXPECT_EQ(Server->Received(), Lines(all.begin(), all.begin() + long(GetParam().LinesSent)));
+    EXPECT_EQ(Server->Received().size(), GetParam().LinesSent);
     // Every later wait of the session ends at once.
     const auto start = Clock::now();
     EXPECT_THROW(Smtp->Logout(), ECanceledError);
@@ -176,17 +173,15 @@ TEST_P(WaitTest, EndsAtTheTimeOutOrAtOnceOnCancel)
     EXPECT_EQ(Statuses.back(), msCanceled);
     EXPECT_FALSE(Smtp->TransferFailed());
 }
-const Lines UntilData = Join({Greeting, Envelope, {"H:", "S: 354 go"}});   // then stops reading
+const Lines UntilData = Until(8, {"H:", "S: 354 go"});   // then stops reading
 INSTANTIATE_TEST_SUITE_P(
     Waits, WaitTest,
     ::testing::Combine(
         ::testing::Values(WaitCase{"Connect", {}, nullptr, 1, msConnecting, false},
                           WaitCase{"Greeting", {}, nullptr, 1, msLoggingIn, false},
-                          WaitCase{"Reply", Join({Greeting, {"C: MAIL FROM:<me@example.org>"}}), nullptr, 2,
-                                   msSendingCommands, false},
+                          WaitCase{"Reply", Until(4), nullptr, 2, msSendingCommands, false},
                           // A reply begun and never ended.
-                          WaitCase{"ReplyCutShort", {"S: 220 fake.test", "C: EHLO example.org", "R: 250-more\\r\\n"},
-                                   nullptr, 1, msLoggingIn, true},
+                          WaitCase{"ReplyCutShort", Until(2, {"R: 250-more\r\n"}), nullptr, 1, msLoggingIn, true},
                           WaitCase{"SendText", UntilData, BigBody, 1, msSendingBody, false},
                           WaitCase{"SendAttachment", UntilData, BigAttachment, 1, msSendingAttachments, false}),
         ::testing::Values(Timeout, Canceled)),
@@ -222,10 +217,6 @@ std::string Noise(std::size_t size)
 // base64 lines (57 bytes) and UU blocks (45 bytes).
 constexpr std::size_t Base64Slice = 4 * 1024 * 1024 / 57 * 57, UUSlice = 4 * 1024 * 1024 / 45 * 45;
 
-// One message to a server that takes every command (no check of them).
-const Lines Script = {"S: 220 fake.test", "C:", "S: 250 ok", "C:", "S: 250 ok", "C:", "S: 250 ok", "C:",
-                      "S: 354 go", "D:", "S: 250 ok", "C:", "S: 221 bye"};
-
 struct LargeCase {
     const char* Name;
     TEncoding Encoding;
@@ -259,7 +250,7 @@ TEST_P(LargeFileTest, LinesAreThoseOfTheWholeFile)
                               : c.Size < (1 << 20) ? std::string(c.Size, 'a') : Noise(c.Size);
     Smtp->SetEncoding(c.Encoding);
     Smtp->SetAttachments(TStrings{c.Path ? c.Path : TestFile("large.txt", bytes)});
-    Serve(Script);
+    Serve(Willing);
     EXPECT_EQ(Session(), "ok");
     PumpUntil([&] { return Server->ClientClosed(); });
     const Lines& got = Server->Received();
@@ -294,7 +285,7 @@ TEST_P(CancelWhileEncodingTest, LeavesTheMessageUnfinished)
         if (Smtp->Status() == at && Smtp->Progress() >= (at == msEncoding ? 0 : 50) && std::exchange(once, false))
             Smtp->Cancel();
     };
-    Serve(Lines(Script.begin(), Script.begin() + 9));
+    Serve(Until(9));
     EXPECT_EQ(Session(), "ECanceledError: Operation has been canceled");
     EXPECT_EQ(Smtp->Status(), msCanceled);
     PumpUntil([&] { return Server->ClientClosed(); });
@@ -326,7 +317,7 @@ TEST_F(SMTPTest, SpoolLivesWhileItsMessageIsSent)
             spoolFiles.push_back(SpoolFiles());
     };
     Smtp->SetAttachments(TStrings{TestFile("k.zip", "k")});
-    Serve(Script);
+    Serve(Willing);
     EXPECT_EQ(Session(), "ok");
     EXPECT_EQ(spoolFiles, (std::vector{1, 0}));
 }
@@ -345,17 +336,25 @@ TEST_F(SMTPTest, TooLittleRoomForTheSpoolStopsBeforeConnecting)
     EXPECT_EQ(Server->Connections(), 0);
 }
 
-// Addresses that would inject into the envelope are refused before it.
+// Addresses that would inject into the envelope are refused before it, the
+// sender's before EHLO; CR, LF and NUL are shown as blanks.
 TEST_F(SMTPTest, AddressesThatWouldInjectAreRefusedBeforeTheEnvelope)
 {
     using namespace std::string_literals;
-    for (const std::string& address : {"bob@x> NOTIFY=NEVER"s, "<bob@x"s, "bo b@x"s, "bob\t@x"s, "bob\x7F@x"s,
-                                      std::string(250, 'b') + "@x.de"}) {
-        Smtp->SetRecipient(address);
+    struct { char Field; std::string Address, Shown = {}; } const cases[] = {
+        {'T', "bob@x> NOTIFY=NEVER"}, {'T', "<bob@x"}, {'T', "bo b@x"}, {'T', "bob\t@x"}, {'T', "bob\x7F@x"},
+        {'T', std::string(250, 'b') + "@x.de"}, {'T', "you@x.test\r\nRCPT TO:<evil@x.test>", "you@x.test  RCPT TO:<evil@x.test>"},
+        {'C', "a@x.test\n|N", "a@x.test "}, {'B', "b@x.test\0z"s, "b@x.test z"},
+        {'F', "me@example.org\r\nRSET", "me@example.org  RSET"}};
+    for (const auto& c : cases) {
+        Smtp->SetFrom(c.Field == 'F' ? c.Address : "me@example.org");
+        Smtp->SetRecipient(c.Field == 'T' ? c.Address : "you@example.net");
+        Smtp->SetCC(c.Field == 'C' ? TStrings{"ok@x.test", c.Address} : TStrings{"ok@x.test"});
+        Smtp->SetBCC(c.Field == 'B' ? TStrings{c.Address} : TStrings{});
         Serve({"S: 220 fake.test", "C: EHLO example.org", "S: 250 ok"});
-        EXPECT_EQ(Session(), "EMailError: Invalid address: " + address);
-        PumpUntil([&] { return Server->ClientClosed(); });
-        EXPECT_EQ(Server->Received(), Lines{"EHLO example.org"});
+        EXPECT_EQ(Session(), "EMailError: Invalid address: " + (c.Shown.empty() ? c.Address : c.Shown));
+        PumpUntil([&] { return Server->ClientClosed() || !Server->Connections(); });
+        EXPECT_EQ(Server->Received(), c.Field == 'F' ? Lines{} : Lines{"EHLO example.org"});
     }
 }
 
@@ -405,43 +404,6 @@ TEST(HostLookup, FindsTheAddressAndPortOrFailsClearly)
         }
         smtp.Close();
     }
-}
-
-// A port that is not 1 to 65535 is an error, not part of the host name.
-TEST(SplitServer, NamesHostAndAValidPort)
-{
-    struct { const char* Server; const char* Host; std::uint16_t Port; } const cases[] = {
-        {"mail.example.org", "mail.example.org", 0}, {"mail.example.org:2525", "mail.example.org", 2525},
-        {"10.0.0.1:587", "10.0.0.1", 587}, {"[2001:db8::1]:587", "2001:db8::1", 587}, {"[::1]", "::1", 0},
-        {"2001:db8::1", "2001:db8::1", 0}, {"host:", nullptr, 0}, {"host:0", nullptr, 0},
-        {"host:65536", nullptr, 0}, {"host:25x", nullptr, 0}, {"[::1]x", nullptr, 0}, {"[::1:25", nullptr, 0}};
-    for (const auto& c : cases) {
-        if (c.Host)
-            EXPECT_EQ(SplitServer(c.Server), std::make_pair(std::string(c.Host), c.Port)) << c.Server;
-        else
-            EXPECT_THROW(SplitServer(c.Server), EMailError) << c.Server;
-    }
-}
-
-// ---- error texts and progress ----------------------------------------------
-
-TEST(ErrorText, PosixErrorsMapToWinsockNumbersWithClearTexts)
-{
-    EXPECT_EQ(WinsockErrorText(WinsockErrorFromErrno(ECONNREFUSED)), "Connection refused");
-    EXPECT_EQ(WinsockErrorText(WinsockErrorFromErrno(EPIPE)), "Cannot send after socket shutdown");
-    EXPECT_EQ(WinsockErrorText(11001), "Host not found");
-    EXPECT_EQ(WinsockErrorText(12345), "Winsock Error No. 12345");
-    std::string text = "kept";   // 0 leaves the text as it is
-    WinsockErrorText(0, text);
-    EXPECT_EQ(text, "kept");
-}
-
-TEST(LineProgress, RoundsHalvesToEven)
-{
-    struct { std::size_t Index, Count; int Percent; } const cases[] = {
-        {0, 1, 0}, {2, 4, 67}, {1, 201, 0 /* 0.5 */}, {3, 201, 2 /* 1.5 */}, {5, 201, 2 /* 2.5 */}, {1, 9, 12 /* 12.5 */}};
-    for (const auto& c : cases)
-        EXPECT_EQ(LineProgress(c.Index, c.Count), c.Percent) << c.Index << " of " << c.Count;
 }
 
 } // namespace

@@ -1,7 +1,7 @@
-// What a transcript cannot show: the session log file, Cancel from a
-// handler in each phase, every wait ended by its TimeOut or a Cancel, large
-// files sent slice by slice, host look-ups, and the error texts. Dialogues
-// and messages are in tests/data/smtp/ and tests/data/compose/.
+// What a transcript cannot show: the session log file, Cancel from a handler
+// in each phase, every wait ended by its TimeOut or a Cancel, large files sent
+// slice by slice, the temporary file, refused addresses and host look-ups.
+// Dialogues and messages are in tests/data/smtp/ and tests/data/compose/.
 #include "mime.h"
 #include "smtp_session.h"
 #include "spool.h"
@@ -44,32 +44,35 @@ public:
     }
 };
 
-// The log is written, CR LF, when the component goes, and only when named.
-TEST_F(SMTPTest, LogFileIsWrittenWhenTheComponentGoes)
+// The temporary file lives while its message is sent. The log is written,
+// CR LF, when the component goes, and only when named.
+TEST_F(SMTPTest, SpoolWhileSendingAndLogFileWhenTheComponentGoes)
 {
+    std::vector<int> spoolFiles;   // links of this process's open files into the temporary folder
+    Smtp->OnStatusChange = [&](QObject*) {
+        if (Smtp->Status() == msSendingAttachments || Smtp->Status() == msLoggingOut)
+            spoolFiles.push_back(int(std::ranges::count_if(QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System),
+                [](const QFileInfo& fd) { return fd.symLinkTarget().startsWith(QString::fromStdString(TSpool::Folder()) + "/#"); })));
+    };
+    Smtp->SetAttachments(TStrings{TestFile("k.zip", "k")});
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     Serve(Willing);
     Smtp->SetLogFileName("session.log");
     EXPECT_EQ(Session(), "ok");
+    EXPECT_EQ(spoolFiles, (std::vector{1, 0}));
     const std::string log = Smtp->SessionLog().Text();
     EXPECT_FALSE(QFile::exists("session.log"));
     Smtp.reset();
     { TSMTP unnamed; }
     EXPECT_EQ(QDir().entryList(QDir::Files), QStringList{"session.log"});
-    QFile file("session.log");
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll().toStdString(), log);
+    EXPECT_EQ(ReadFile("session.log"), log);
     EXPECT_TRUE(log.starts_with("220 fake.test\r\nEHLO example.org\r\n") && log.ends_with("QUIT\r\n221 bye\r\n"));
 }
 
 // ---- Cancel from the status handler, in each phase -------------------------
 
-struct CancelCase {
-    const char* Name;
-    TMailStatus At;
-    std::size_t LinesSent;   // client lines the server sees before the socket closes
-};
+struct CancelCase { const char* Name; TMailStatus At; std::size_t LinesSent; };   // lines the server gets
 class CancelFromHandlerTest : public SMTPTest, public ::testing::WithParamInterface<CancelCase> {};
 
 TEST_P(CancelFromHandlerTest, StopsTheSessionInThatPhase)
@@ -93,36 +96,20 @@ TEST_P(CancelFromHandlerTest, StopsTheSessionInThatPhase)
 }
 // The first send of a line goes out even after a Cancel.
 INSTANTIATE_TEST_SUITE_P(Phases, CancelFromHandlerTest,
-                         ::testing::Values(CancelCase{"LoggingIn", msLoggingIn, 0},
-                                           CancelCase{"SendingCommands", msSendingCommands, 2},
+                         ::testing::Values(CancelCase{"LoggingIn", msLoggingIn, 0}, CancelCase{"SendingCommands", msSendingCommands, 2},
                                            CancelCase{"SendingHeaders", msSendingHeaders, 5},
-                                           CancelCase{"SendingBody", msSendingBody, 4 + 8},
-                                           CancelCase{"LoggingOut", msLoggingOut, 17}),
+                                           CancelCase{"SendingBody", msSendingBody, 12}, CancelCase{"LoggingOut", msLoggingOut, 17}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- every wait, ended by its TimeOut and by a Cancel from a timer ---------
 
-void BigBody(TSMTP& smtp)   // far more than the socket buffers of both ends hold
-{
-    TStrings body;
-    for (int i = 0; i < 400000; ++i)
-        body.Add(std::string(76, 'b'));
-    smtp.SetBody(body);
-}
-
-void BigAttachment(TSMTP& smtp)
-{
-    static const std::string path = TestFile("big.zip", std::string(16 << 20, 'z'));
-    smtp.SetAttachments(TStrings{path});
-}
-
 struct WaitCase {
     const char* Name;
-    Lines Steps;                     // none: a connect that never completes
+    Lines Steps;   // for msConnecting none: a connect that never completes
     void (*Setup)(TSMTP&);
     int TimeOut;
-    TMailStatus Phase;               // the status while the wait runs
-    bool TransferFailed;             // after the time-out
+    TMailStatus Phase;   // the status while the wait runs
+    bool TransferFailed;   // after the time-out
 };
 enum TEnd { Timeout, Canceled };
 class WaitTest : public SMTPTest, public ::testing::WithParamInterface<std::tuple<WaitCase, TEnd>> {};
@@ -144,15 +131,9 @@ TEST_P(WaitTest, EndsAtTheTimeOutOrAtOnceOnCancel)
     // Time and the Cancel count from the moment the wait's phase begins, so
     // a slow build that takes long to compose the message stays exact.
     std::optional<Clock::time_point> entered;
-    const TMailStatus phase = c.Phase;
-    const bool cancel = end == Canceled;
-    const TNotifyEvent record = Smtp->OnStatusChange;
-    Smtp->OnStatusChange = [this, record, phase, cancel, &entered](QObject* sender) {
-        record(sender);
-        if (Smtp->Status() != phase || entered)
-            return;
-        entered = Clock::now();
-        if (cancel)
+    Smtp->OnStatusChange = [this, phase = c.Phase, cancel = end == Canceled, &entered](QObject*) {
+        Statuses.push_back(Smtp->Status());
+        if (Smtp->Status() == phase && !entered && (entered = Clock::now(), cancel))
             QTimer::singleShot(200, Smtp.get(), [this] { Smtp->Cancel(); });
     };
     const std::string outcome = Session();
@@ -182,8 +163,15 @@ INSTANTIATE_TEST_SUITE_P(
                           WaitCase{"Reply", Until(4), nullptr, 2, msSendingCommands, false},
                           // A reply begun and never ended.
                           WaitCase{"ReplyCutShort", Until(2, {"R: 250-more\r\n"}), nullptr, 1, msLoggingIn, true},
-                          WaitCase{"SendText", UntilData, BigBody, 1, msSendingBody, false},
-                          WaitCase{"SendAttachment", UntilData, BigAttachment, 1, msSendingAttachments, false}),
+                          // Far more than the socket buffers of both ends hold.
+                          WaitCase{"SendText", UntilData, [](TSMTP& smtp) {
+                              smtp.SetBody(TStrings{});
+                              for (int i = 0; i < 400000; ++i)
+                                  smtp.Body().Add(std::string(76, 'b'));
+                          }, 1, msSendingBody, false},
+                          WaitCase{"SendAttachment", UntilData, [](TSMTP& smtp) {
+                              smtp.SetAttachments(TStrings{TestFile("big.zip", std::string(16 << 20, 'z'))});
+                          }, 1, msSendingAttachments, false}),
         ::testing::Values(Timeout, Canceled)),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).Name) + (std::get<1>(info.param) == Timeout ? "TimesOut" : "Canceled");
@@ -217,13 +205,7 @@ std::string Noise(std::size_t size)
 // base64 lines (57 bytes) and UU blocks (45 bytes).
 constexpr std::size_t Base64Slice = 4 * 1024 * 1024 / 57 * 57, UUSlice = 4 * 1024 * 1024 / 45 * 45;
 
-struct LargeCase {
-    const char* Name;
-    TEncoding Encoding;
-    std::size_t Size;
-    bool Text = false;
-    const char* Path = nullptr;   // a file of the system instead
-};
+struct LargeCase { const char* Name; TEncoding Encoding; std::size_t Size; bool Text = false; const char* Path = nullptr; };
 class LargeFileTest : public SMTPTest, public ::testing::WithParamInterface<LargeCase> {
 public:
     static void SetUpTestSuite() { SetContentTypeTable(std::string_view("text/plain txt\n")); }
@@ -298,30 +280,6 @@ TEST_P(CancelWhileEncodingTest, LeavesTheMessageUnfinished)
 INSTANTIATE_TEST_SUITE_P(Phases, CancelWhileEncodingTest, ::testing::Values(msEncoding, msSendingAttachments),
                          [](const auto& info) { return info.param == msEncoding ? "Encoding" : "SendingAttachments"; });
 
-// ---- the temporary file: alive while its message is sent, checked for room
-
-// Links of this process's open files into the temporary folder.
-int SpoolFiles()
-{
-    int count = 0;
-    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
-        count += fd.symLinkTarget().startsWith(QString::fromStdString(TSpool::Folder()) + "/#");
-    return count;
-}
-
-TEST_F(SMTPTest, SpoolLivesWhileItsMessageIsSent)
-{
-    std::vector<int> spoolFiles;
-    Smtp->OnStatusChange = [&](QObject*) {
-        if (Smtp->Status() == msSendingAttachments || Smtp->Status() == msLoggingOut)
-            spoolFiles.push_back(SpoolFiles());
-    };
-    Smtp->SetAttachments(TStrings{TestFile("k.zip", "k")});
-    Serve(Willing);
-    EXPECT_EQ(Session(), "ok");
-    EXPECT_EQ(spoolFiles, (std::vector{1, 0}));
-}
-
 TEST_F(SMTPTest, TooLittleRoomForTheSpoolStopsBeforeConnecting)
 {
     // A sparse file as large as the room left: its base64 needs a third more.
@@ -365,14 +323,7 @@ TEST_F(SMTPTest, AddressesThatWouldInjectAreRefusedBeforeTheEnvelope)
 class TProbe : public TSMTP {
 public:
     TProbe(const char* service, bool cancel) : FCancel(cancel) { FService = service; }
-
-protected:
-    void Reset() override
-    {
-        TSMTP::Reset();
-        if (FCancel)
-            Cancel();
-    }
+    void Reset() override { TSMTP::Reset(), FCancel ? Cancel() : void(); }
     bool FCancel;
 };
 

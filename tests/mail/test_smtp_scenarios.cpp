@@ -50,19 +50,18 @@ TScenario Parse(const fs::path& file)
     return s;
 }
 
-// The scenarios of a folder; its file "defaults" gives the settings that a
-// case does not set itself.
+// The scenarios of a folder, each with the settings of the folder's file
+// "defaults" that it does not set itself.
 std::vector<TScenario> Scenarios(const std::string& folder)
 {
     const Pairs defaults = Parse(fs::path(TESSALY_TEST_DATA) / folder / "defaults").Settings;
     std::vector<TScenario> all;
     for (const auto& file : DataFiles(folder, ".txt")) {
         TScenario s = Parse(file);
-        Pairs missing;
-        for (const auto& setting : defaults)
-            if (std::none_of(s.Settings.begin(), s.Settings.end(), [&](const auto& own) { return own.first == setting.first; }))
-                missing.push_back(setting);
-        s.Settings.insert(s.Settings.begin(), missing.begin(), missing.end());
+        Pairs settings;
+        std::ranges::copy_if(defaults, std::back_inserter(settings), [&](const auto& d) {
+            return std::ranges::none_of(s.Settings, [&](const auto& own) { return own.first == d.first; }); });
+        s.Settings.insert(s.Settings.begin(), settings.begin(), settings.end());
         all.push_back(s);
     }
     return all;
@@ -79,38 +78,30 @@ int Pick(const std::string& value, std::initializer_list<std::string_view> names
 // What a setting does to the component.
 void Apply(TSMTP& m, const std::string& key, const std::string& v)
 {
-    static const std::map<std::string, std::function<void(TSMTP&, const std::string&)>> setters = {
-        {"From", [](TSMTP& m, const std::string& v) { m.SetFrom(v); }},
-        {"To", [](TSMTP& m, const std::string& v) { m.SetRecipient(v); }},
-        {"CC", [](TSMTP& m, const std::string& v) { m.CC().Add(v); }},
-        {"BCC", [](TSMTP& m, const std::string& v) { m.BCC().Add(v); }},
-        {"Subject", [](TSMTP& m, const std::string& v) { m.SetSubject(v); }},
-        {"Body", [](TSMTP& m, const std::string& v) { m.Body().Add(v); }},
-        {"TimeOut", [](TSMTP& m, const std::string& v) { m.SetTimeOut(std::stoi(v)); }},
-        {"UseDomainAddress", [](TSMTP& m, const std::string& v) { m.SetUseDomainAddress(v == "yes"); }},
-        {"ShowResult", [](TSMTP& m, const std::string& v) { m.SetShowResult(v == "yes"); }},
-        {"ReturnReceipt", [](TSMTP& m, const std::string& v) { m.SetReturnReceipt(v == "yes"); }},
-        {"Encoding", [](TSMTP& m, const std::string& v) { m.SetEncoding(TEncoding(Pick(v, {"UU", "MIME"}))); }},
-        {"CharSet", [](TSMTP& m, const std::string& v) {
-             m.SetCharSet(TCharSet(Pick(v, {"us-ascii", "iso-8859-1", "utf-8"}))); }},
-        {"Priority", [](TSMTP& m, const std::string& v) { m.SetPriority(TPriority(Pick(v, {"low", "normal", "high"}))); }},
-        {"Security", [](TSMTP& m, const std::string& v) {
-             m.SetSecurity(TSecurity(Pick(v, {"auto", "none", "starttls", "tls"}))); }},
-        {"User", [](TSMTP& m, const std::string& v) { m.SetUser(v); }},
-        {"Password", [](TSMTP& m, const std::string& v) { m.OnPassword = [v] { return std::optional(v); }; }},
-        {"Boundary", [](TSMTP& m, const std::string& v) { m.SetBoundary(v); }},
-        {"Attachment", [](TSMTP& m, const std::string& v) { m.Attachments().Add(TESSALY_TEST_DATA "/" + v); }},
-        {"File", [](TSMTP& m, const std::string& v) {   // "name = bytes": a file made for the case
-             const auto at = v.find(" =");
-             m.Attachments().Add(TestFile(v.substr(0, at), v.substr(std::min(at + 3, v.size())))); }},
-        {"Server", [](TSMTP& m, const std::string& v) {
-             m.SetServer(v == "<refused>" ? "127.0.0.1:" + std::to_string(ClosedPort()) : v); }},
-        {"StatusHandler", [](TSMTP& m, const std::string& v) { if (v != "yes") m.OnStatusChange = nullptr; }},
-    };
-    const auto setter = setters.find(key);
-    EXPECT_NE(setter, setters.end()) << "unknown setting " << key;
-    if (setter != setters.end())
-        setter->second(m, v);
+    const bool yes = v == "yes";
+    if (key == "From") m.SetFrom(v);
+    else if (key == "To") m.SetRecipient(v);
+    else if (key == "CC") m.CC().Add(v);
+    else if (key == "BCC") m.BCC().Add(v);
+    else if (key == "Subject") m.SetSubject(v);
+    else if (key == "Body") m.Body().Add(v);
+    else if (key == "TimeOut") m.SetTimeOut(std::stoi(v));
+    else if (key == "UseDomainAddress") m.SetUseDomainAddress(yes);
+    else if (key == "ShowResult") m.SetShowResult(yes);
+    else if (key == "ReturnReceipt") m.SetReturnReceipt(yes);
+    else if (key == "StatusHandler" && !yes) m.OnStatusChange = nullptr;
+    else if (key == "Encoding") m.SetEncoding(TEncoding(Pick(v, {"UU", "MIME"})));
+    else if (key == "CharSet") m.SetCharSet(TCharSet(Pick(v, {"us-ascii", "iso-8859-1", "utf-8"})));
+    else if (key == "Priority") m.SetPriority(TPriority(Pick(v, {"low", "normal", "high"})));
+    else if (key == "Security") m.SetSecurity(TSecurity(Pick(v, {"auto", "none", "starttls", "tls"})));
+    else if (key == "User") m.SetUser(v);
+    else if (key == "Password") m.OnPassword = [v] { return std::optional(v); };
+    else if (key == "Boundary") m.SetBoundary(v);
+    else if (key == "Attachment") m.Attachments().Add(TESSALY_TEST_DATA "/" + v);
+    else if (key == "File")   // "name = bytes": a file made for the case
+        m.Attachments().Add(TestFile(v.substr(0, v.find(" =")), v.substr(std::min(v.find(" =") + 3, v.size()))));
+    else if (key == "Server") m.SetServer(v == "<refused>" ? "127.0.0.1:" + std::to_string(ClosedPort()) : v);
+    else if (key != "StatusHandler") ADD_FAILURE() << "unknown setting " << key;
 }
 
 const char* const StatusNames[] = {"Idle", "Connecting", "LoggingIn", "LoggingOut", "SendingHeaders",
@@ -176,17 +167,16 @@ public:
     // The value of outcome line `key` as this run produced it.
     std::string Actual(const std::string& key, const std::string& error)
     {
-        const std::map<std::string, std::function<std::string()>> outcomes = {
-            {"error", [&] { return error; }},
-            {"failed", [&] { return Smtp->TransferFailed() ? "yes" : "no"; }},
-            {"helo", [&] { return Server && !Server->Received().empty() ? Server->Received().front() : ""; }},
-            {"log", [&] { return Smtp->SessionLog().Empty() ? "" : std::string(Smtp->SessionLog().Last()); }},
-            {"status", [&] { return StatusNames[Smtp->Status()]; }},
-            {"statuses", [&] { return Joined(Statuses, [](TMailStatus s) { return std::string(StatusNames[s]); }); }},
-            {"progress", [&] { return Joined(Progress, [](int p) { return std::to_string(p); }); }},
-            {"box", [&] { return Boxes.empty() ? "none" : Portable(Joined(Boxes, [](const std::string& b) { return b; })); }},
-            {"blocks", [&] { return std::to_string(Smtp->EncodedAttachments().size()); }}};
-        return outcomes.contains(key) ? outcomes.at(key)() : "<unknown outcome " + key + ">";
+        const auto& log = Smtp->SessionLog();
+        const std::map<std::string, std::string> outcomes = {{"error", error},
+            {"failed", Smtp->TransferFailed() ? "yes" : "no"},
+            {"helo", Server && !Server->Received().empty() ? Server->Received().front() : ""},
+            {"log", log.Empty() ? "" : std::string(log.Last())}, {"status", StatusNames[Smtp->Status()]},
+            {"statuses", Joined(Statuses, [](TMailStatus s) { return std::string(StatusNames[s]); })},
+            {"progress", Joined(Progress, [](int p) { return std::to_string(p); })},
+            {"box", Boxes.empty() ? "none" : Portable(Joined(Boxes, [](const std::string& b) { return b; }))},
+            {"blocks", std::to_string(Smtp->EncodedAttachments().size())}};
+        return outcomes.contains(key) ? outcomes.at(key) : "<unknown outcome " + key + ">";
     }
 };
 

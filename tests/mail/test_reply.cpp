@@ -52,7 +52,9 @@ std::string Split(std::string_view server)
 
 TEST(Dialogue, PureParts)
 {
-    const std::string trusted = " mx.test:465=ab:CD:01  [::1]:587=ABCD02 ";
+    const std::string list = " mx.test:465=ab:CD:01  [::1]:587=ABCD02 ";
+    const auto trust = [](auto list, auto key, auto fingerprint) { return std::to_string(IsTrustedCertificate(list, key, fingerprint)); };
+    const auto hint = [](int code, auto text) { return std::to_string(!RefusalHint(code, text).empty()); };
     std::string kept = "kept";   // error 0 leaves the text as it is
     WinsockErrorText(0, kept);
     const std::pair<std::string, std::string> rows[] = {
@@ -79,16 +81,11 @@ TEST(Dialogue, PureParts)
         {Mechanism(amAuto, {"LOGIN", "PLAIN"}) + Mechanism(amAuto, {"LOGIN"}), std::to_string(amPLAIN) + std::to_string(amLOGIN)},
         {Mechanism(amAuto, {"XOAUTH2"}), "none"},   // OAuth only when chosen
         {Mechanism(amXOAUTH2, {"XOAUTH2"}) + Mechanism(amOAUTHBEARER, {"XOAUTH2"}), std::to_string(amXOAUTH2) + "none"},
-        {std::to_string(IsTrustedCertificate(trusted, "MX.test:465", "AB:CD:01")) +
-             std::to_string(IsTrustedCertificate(trusted, "[::1]:587", "ab:cd:02")) +
-             std::to_string(IsTrustedCertificate(trusted, "mx.test:587", "AB:CD:01")) +   // another port
-             std::to_string(IsTrustedCertificate(trusted, "mx.test:465", "AB:CD:02")) +
-             std::to_string(IsTrustedCertificate("mx.test:465=", "mx.test:465", "")),
-         "11000"},
-        {std::to_string(RefusalHint(534, "5.7.9 Application-specific password required").empty()) +
-             std::to_string(RefusalHint(535, "5.7.139 Authentication unsuccessful, basic authentication is disabled").empty()) +
-             std::to_string(RefusalHint(535, "5.7.8 Authentication credentials invalid").empty()),
-         "001"},
+        // Host and port must match, the fingerprint in any case and with or without colons.
+        {trust(list, "MX.test:465", "AB:CD:01") + trust(list, "[::1]:587", "ab:cd:02") + trust(list, "mx.test:587", "AB:CD:01") +
+             trust(list, "mx.test:465", "AB:CD:02") + trust("mx.test:465=", "mx.test:465", ""), "11000"},
+        {hint(534, "5.7.9 Application-specific password required") + hint(535, "5.7.8 Authentication credentials invalid") +
+             hint(535, "5.7.139 Authentication unsuccessful, basic authentication is disabled"), "101"},
         {Megabytes(31234567) + " " + Megabytes(25000000), "31.2 MB 25.0 MB"},
         // A port that is not 1 to 65535 is an error, not part of the host name.
         {Split("mail.example.org") + ", " + Split("mail.example.org:2525") + ", " + Split("10.0.0.1:587"),

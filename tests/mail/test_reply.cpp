@@ -13,8 +13,6 @@
 
 namespace {
 
-using std::string_literals::operator""s;
-
 // "State Code Consumed Text": the text of a complete reply, else its lines.
 std::string Scan(std::string_view input)
 {
@@ -33,12 +31,6 @@ std::string Caps(const std::vector<std::string>& lines)
            Joined(c.AuthMechanisms, [](const std::string& m) { return m; });
 }
 
-std::string Mechanism(TAuthMethod wanted, const std::vector<std::string>& offered)
-{
-    const auto chosen = ChooseMechanism(wanted, offered);
-    return chosen ? std::to_string(*chosen) : "none";
-}
-
 // "host port", or "error" for a server that names no valid port.
 std::string Split(std::string_view server)
 {
@@ -55,6 +47,9 @@ TEST(Dialogue, PureParts)
     const std::string list = " mx.test:465=ab:CD:01  [::1]:587=ABCD02 ";
     const auto trust = [](auto list, auto key, auto fingerprint) { return std::to_string(IsTrustedCertificate(list, key, fingerprint)); };
     const auto hint = [](int code, auto text) { return std::to_string(!RefusalHint(code, text).empty()); };
+    const auto mechanism = [](TAuthMethod wanted, const std::vector<std::string>& offered) {
+        const auto chosen = ChooseMechanism(wanted, offered);
+        return chosen ? std::to_string(*chosen) : "none"; };
     std::string kept = "kept";   // error 0 leaves the text as it is
     WinsockErrorText(0, kept);
     const std::pair<std::string, std::string> rows[] = {
@@ -63,7 +58,7 @@ TEST(Dialogue, PureParts)
         {Scan("535-5.7.8 Username and\r\n535 5.7.8 password not accepted\r\n"),
          "Complete 535 57 535 5.7.8 Username and 5.7.8 password not accepted"},
         {Scan("250 a\r\n250 b\r\n"), "Complete 250 7 250 a"},   // only the first reply
-        {Scan("550 a\0b\rc\r\n"s), "Complete 550 11 550 a b c"},   // NUL and CR shown as blanks
+        {Scan(std::string_view("550 a\0b\rc\r\n", 11)), "Complete 550 11 550 a b c"},   // NUL and CR shown as blanks
         {Scan("220\r\n"), "Complete 220 5 220"},   // the text is optional (RFC 5321 4.2)
         {Scan("250 \r\n"), "Complete 250 6 250"},
         {Scan("250 ok"), "Incomplete 0 0 "},
@@ -78,9 +73,9 @@ TEST(Dialogue, PureParts)
         {FromBase64(XOAuth2Response("a@b", "T")), "user=a@b\1auth=Bearer T\1\1"},
         {FromBase64(OAuthBearerResponse("u,=v", "h.test", 587, "T")), "n,a=u=2C=3Dv,\1host=h.test\1port=587\1auth=Bearer T\1\1"},
         {FromBase64("VXNlcm5hbWU6") + "|" + FromBase64("not base64"), "Username:|"},
-        {Mechanism(amAuto, {"LOGIN", "PLAIN"}) + Mechanism(amAuto, {"LOGIN"}), std::to_string(amPLAIN) + std::to_string(amLOGIN)},
-        {Mechanism(amAuto, {"XOAUTH2"}), "none"},   // OAuth only when chosen
-        {Mechanism(amXOAUTH2, {"XOAUTH2"}) + Mechanism(amOAUTHBEARER, {"XOAUTH2"}), std::to_string(amXOAUTH2) + "none"},
+        {mechanism(amAuto, {"LOGIN", "PLAIN"}) + mechanism(amAuto, {"LOGIN"}), std::to_string(amPLAIN) + std::to_string(amLOGIN)},
+        {mechanism(amAuto, {"XOAUTH2"}), "none"},   // OAuth only when chosen
+        {mechanism(amXOAUTH2, {"XOAUTH2"}) + mechanism(amOAUTHBEARER, {"XOAUTH2"}), std::to_string(amXOAUTH2) + "none"},
         // Host and port must match, the fingerprint in any case and with or without colons.
         {trust(list, "MX.test:465", "AB:CD:01") + trust(list, "[::1]:587", "ab:cd:02") + trust(list, "mx.test:587", "AB:CD:01") +
              trust(list, "mx.test:465", "AB:CD:02") + trust("mx.test:465=", "mx.test:465", ""), "11000"},

@@ -193,15 +193,13 @@ TEST_P(Scenario, Run)
     Serve(s.Script);
     if (!server.empty())
         Smtp->SetServer(server);
-    std::string error = "none";   // the message of the first failure
-    try {
+    std::string error = Outcome([&] {   // "Class: message" of the first failure
         std::istringstream words(steps);
         for (std::string op; words >> op;)
             op == "open" ? Smtp->Open() : op == "login" ? Smtp->Login() : op == "transmit" ? Smtp->Transmit()
                 : op == "logout" ? Smtp->Logout() : throw std::invalid_argument("unknown step " + op);
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
+    });
+    error = error == "ok" ? "none" : error.substr(error.find(": ") + 2);
     Smtp->Close();
     CheckClientLines(s);
     for (const auto& [key, value] : s.Outcome)

@@ -89,9 +89,7 @@ std::uint16_t PendingPort()
 {
     static const std::uint16_t port = [] {
         const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
         ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
         ::listen(listener, 0);
         socklen_t length = sizeof address;

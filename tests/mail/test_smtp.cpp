@@ -32,8 +32,7 @@ Lines Until(std::size_t steps, const Lines& more = {})   // the first steps of W
     return script;
 }
 
-class SMTPTest : public SMTPSessionTest {
-public:
+struct SMTPTest : SMTPSessionTest {
     void SetUp() override
     {
         SMTPSessionTest::SetUp();
@@ -191,8 +190,7 @@ std::string Noise(std::size_t size)   // bytes that are no text
 constexpr std::size_t Base64Slice = 4 * 1024 * 1024 / 57 * 57, UUSlice = 4 * 1024 * 1024 / 45 * 45;
 
 struct LargeCase { const char* Name; TEncoding Encoding; std::size_t Size; bool Text = false; const char* Path = nullptr; };
-class LargeFileTest : public SMTPTest, public ::testing::WithParamInterface<LargeCase> {
-public:
+struct LargeFileTest : SMTPTest, ::testing::WithParamInterface<LargeCase> {
     static void SetUpTestSuite() { SetContentTypeTable(std::string_view("text/plain txt\n")); }
 };
 

@@ -131,8 +131,7 @@ Lines StandardDialogue(const TSMTP& smtp, const std::string& steps)
     return script;
 }
 
-class Scenario : public SMTPSessionTest, public ::testing::WithParamInterface<TScenario> {
-public:
+struct Scenario : SMTPSessionTest, ::testing::WithParamInterface<TScenario> {
     static void SetUpTestSuite() { SetContentTypeTable(std::string_view("application/zip zip\nTEXT/Plain txt\n")); }
     // The client's lines as the script expects them, compared from the
     // first difference on; "<any>" takes the line sent, a message the

@@ -58,8 +58,7 @@ inline std::string Outcome(const std::function<void()>& run)
     return "ok";
 }
 
-class SMTPSessionTest : public ::testing::Test {
-public:
+struct SMTPSessionTest : ::testing::Test {
     void SetUp() override
     {
         FOldBox = SetMessageBoxHandler([this](const TMessageBox& box) {
@@ -97,7 +96,5 @@ public:
     std::vector<TMailStatus> Statuses;
     std::vector<int> Progress;
     Lines Boxes;   // "Kind: text"
-
-private:
     TMessageBoxHandler FOldBox;
 };

@@ -3,7 +3,7 @@
 // error texts and line progress. One table: what a call gives, what it must.
 #include "auth.h"
 #include "reply.h"
-#include "smtp.h"
+#include "smtp_session.h"
 #include "test_data.h"
 #include "tls.h"
 
@@ -26,26 +26,27 @@ std::string Scan(std::string_view input)
 std::string Caps(const std::vector<std::string>& lines)
 {
     const TCapabilities c = ParseCapabilities(TReply{250, lines});
-    return std::string(c.StartTLS ? "starttls " : "") + (c.EightBitMIME ? "8bitmime " : "") + (c.SMTPUTF8 ? "smtputf8 " : "") +
-           (c.Pipelining ? "pipelining " : "") + (c.SizeExtension ? "size " + std::to_string(c.Size) : "") + " auth " +
+    return std::string(c.StartTLS ? "starttls " : "") + (c.EightBitMIME ? "8bitmime " : "") +
+           (c.SMTPUTF8 ? "smtputf8 " : "") + (c.Pipelining ? "pipelining " : "") +
+           (c.SizeExtension ? "size " + std::to_string(c.Size) : "") + " auth " +
            Joined(c.AuthMechanisms, [](const std::string& m) { return m; });
 }
 
-// "host port", or "error" for a server that names no valid port.
+// "host port", or the failure for a server that names no valid port.
 std::string Split(std::string_view server)
 {
-    try {
+    std::string split;
+    const std::string outcome = Outcome([&] {
         const auto [host, port] = SplitServer(server);
-        return host + " " + std::to_string(port);
-    } catch (const EMailError&) {
-        return "error";
-    }
+        split = host + " " + std::to_string(port); });
+    return outcome == "ok" ? split : outcome;
 }
 
 TEST(Dialogue, PureParts)
 {
     const std::string list = " mx.test:465=ab:CD:01  [::1]:587=ABCD02 ";
-    const auto trust = [](auto list, auto key, auto fingerprint) { return std::to_string(IsTrustedCertificate(list, key, fingerprint)); };
+    const auto trust = [](auto list, auto key, auto print) {
+        return std::to_string(IsTrustedCertificate(list, key, print)); };
     const auto hint = [](int code, auto text) { return std::to_string(!RefusalHint(code, text).empty()); };
     const auto mechanism = [](TAuthMethod wanted, const std::vector<std::string>& offered) {
         const auto chosen = ChooseMechanism(wanted, offered);
@@ -71,23 +72,33 @@ TEST(Dialogue, PureParts)
         {Caps({"250-STARTTLS greets", "250 SIZE"}), "size 0 auth "},   // the greeting line is no keyword
         {PlainResponse("alice", "secret"), "AGFsaWNlAHNlY3JldA=="},
         {FromBase64(XOAuth2Response("a@b", "T")), "user=a@b\1auth=Bearer T\1\1"},
-        {FromBase64(OAuthBearerResponse("u,=v", "h.test", 587, "T")), "n,a=u=2C=3Dv,\1host=h.test\1port=587\1auth=Bearer T\1\1"},
+        {FromBase64(OAuthBearerResponse("u,=v", "h.test", 587, "T")),
+         "n,a=u=2C=3Dv,\1host=h.test\1port=587\1auth=Bearer T\1\1"},
         {FromBase64("VXNlcm5hbWU6") + "|" + FromBase64("not base64"), "Username:|"},
-        {mechanism(amAuto, {"LOGIN", "PLAIN"}) + mechanism(amAuto, {"LOGIN"}), std::to_string(amPLAIN) + std::to_string(amLOGIN)},
+        {mechanism(amAuto, {"LOGIN", "PLAIN"}) + mechanism(amAuto, {"LOGIN"}),
+         std::to_string(amPLAIN) + std::to_string(amLOGIN)},
         {mechanism(amAuto, {"XOAUTH2"}), "none"},   // OAuth only when chosen
         {mechanism(amXOAUTH2, {"XOAUTH2"}) + mechanism(amOAUTHBEARER, {"XOAUTH2"}), std::to_string(amXOAUTH2) + "none"},
         // Host and port must match, the fingerprint in any case and with or without colons.
-        {trust(list, "MX.test:465", "AB:CD:01") + trust(list, "[::1]:587", "ab:cd:02") + trust(list, "mx.test:587", "AB:CD:01") +
-             trust(list, "mx.test:465", "AB:CD:02") + trust("mx.test:465=", "mx.test:465", ""), "11000"},
-        {hint(534, "5.7.9 Application-specific password required") + hint(535, "5.7.8 Authentication credentials invalid") +
+        {trust(list, "MX.test:465", "AB:CD:01") + trust(list, "[::1]:587", "ab:cd:02") +
+             trust(list, "mx.test:587", "AB:CD:01") + trust(list, "mx.test:465", "AB:CD:02") +
+             trust("mx.test:465=", "mx.test:465", ""), "11000"},
+        {hint(534, "5.7.9 Application-specific password required") +
+             hint(535, "5.7.8 Authentication credentials invalid") +
              hint(535, "5.7.139 Authentication unsuccessful, basic authentication is disabled"), "101"},
         {Megabytes(31234567) + " " + Megabytes(25000000), "31.2 MB 25.0 MB"},
         // A port that is not 1 to 65535 is an error, not part of the host name.
         {Split("mail.example.org") + ", " + Split("mail.example.org:2525") + ", " + Split("10.0.0.1:587"),
          "mail.example.org 0, mail.example.org 2525, 10.0.0.1 587"},
-        {Split("[2001:db8::1]:587") + ", " + Split("[::1]") + ", " + Split("2001:db8::1"), "2001:db8::1 587, ::1 0, 2001:db8::1 0"},
-        {Split("host:") + Split("host:0") + Split("host:65536") + Split("host:25x") + Split("[::1]x") + Split("[::1:25"),
-         "errorerrorerrorerrorerrorerror"},
+        {Split("[2001:db8::1]:587") + ", " + Split("[::1]") + ", " + Split("2001:db8::1"),
+         "2001:db8::1 587, ::1 0, 2001:db8::1 0"},
+        {Split("host:"), "EMailError: The port \"\" of the server host: is not a number from 1 to 65535"},
+        {Split("host:0"), "EMailError: The port \"0\" of the server host:0 is not a number from 1 to 65535"},
+        {Split("host:65536"),
+         "EMailError: The port \"65536\" of the server host:65536 is not a number from 1 to 65535"},
+        {Split("host:25x"), "EMailError: The port \"25x\" of the server host:25x is not a number from 1 to 65535"},
+        {Split("[::1]x"), "EMailError: The server name [::1]x has text after its \"]\""},
+        {Split("[::1:25"), "EMailError: The server name [::1:25 lacks its closing \"]\""},
         {WinsockErrorText(WinsockErrorFromErrno(ECONNREFUSED)), "Connection refused"},
         {WinsockErrorText(WinsockErrorFromErrno(EPIPE)), "Cannot send after socket shutdown"},
         {WinsockErrorText(11001) + ", " + WinsockErrorText(12345) + ", " + kept,

@@ -44,41 +44,35 @@ TScenario Parse(const fs::path& file)
         else if (key.starts_with("@ ") || key.starts_with("= "))
             (key[0] == '@' ? s.Settings : s.Outcome).emplace_back(key.substr(2), value);
     }
+    // The settings of the folder's file "defaults" that the case does not
+    // set itself come first.
+    if (file.filename() != "defaults") {
+        Pairs settings = Parse(file.parent_path() / "defaults").Settings;
+        std::erase_if(settings, [&](const auto& d) {
+            return std::ranges::any_of(s.Settings, [&](const auto& own) { return own.first == d.first; }); });
+        s.Settings.insert(s.Settings.begin(), settings.begin(), settings.end());
+    }
     // A case that names no error expects none.
     if (std::none_of(s.Outcome.begin(), s.Outcome.end(), [](const auto& o) { return o.first == "error"; }))
         s.Outcome.emplace_back("error", "none");
     return s;
 }
 
-// The scenarios of a folder, each with the settings of the folder's file
-// "defaults" that it does not set itself.
 std::vector<TScenario> Scenarios(const std::string& folder)
 {
-    const Pairs defaults = Parse(fs::path(TESSALY_TEST_DATA) / folder / "defaults").Settings;
     std::vector<TScenario> all;
-    for (const auto& file : DataFiles(folder, ".txt")) {
-        TScenario s = Parse(file);
-        Pairs settings;
-        std::ranges::copy_if(defaults, std::back_inserter(settings), [&](const auto& d) {
-            return std::ranges::none_of(s.Settings, [&](const auto& own) { return own.first == d.first; }); });
-        s.Settings.insert(s.Settings.begin(), settings.begin(), settings.end());
-        all.push_back(s);
-    }
+    for (const auto& file : DataFiles(folder, ".txt"))
+        all.push_back(Parse(file));
     return all;
-}
-
-// The position of `value` among `names` (enum values in order).
-int Pick(const std::string& value, std::initializer_list<std::string_view> names)
-{
-    const auto at = std::find(names.begin(), names.end(), value);
-    EXPECT_NE(at, names.end()) << "unknown value " << value;
-    return int(at - names.begin());
 }
 
 // What a setting does to the component.
 void Apply(TSMTP& m, const std::string& key, const std::string& v)
 {
     const bool yes = v == "yes";
+    const auto pick = [&](std::initializer_list<std::string_view> names) {   // the enum value named v
+        EXPECT_NE(std::ranges::find(names, v), names.end()) << "unknown value " << v;
+        return int(std::ranges::find(names, v) - names.begin()); };
     if (key == "From") m.SetFrom(v);
     else if (key == "To") m.SetRecipient(v);
     else if (key == "CC") m.CC().Add(v);
@@ -90,10 +84,10 @@ void Apply(TSMTP& m, const std::string& key, const std::string& v)
     else if (key == "ShowResult") m.SetShowResult(yes);
     else if (key == "ReturnReceipt") m.SetReturnReceipt(yes);
     else if (key == "StatusHandler" && !yes) m.OnStatusChange = nullptr;
-    else if (key == "Encoding") m.SetEncoding(TEncoding(Pick(v, {"UU", "MIME"})));
-    else if (key == "CharSet") m.SetCharSet(TCharSet(Pick(v, {"us-ascii", "iso-8859-1", "utf-8"})));
-    else if (key == "Priority") m.SetPriority(TPriority(Pick(v, {"low", "normal", "high"})));
-    else if (key == "Security") m.SetSecurity(TSecurity(Pick(v, {"auto", "none", "starttls", "tls"})));
+    else if (key == "Encoding") m.SetEncoding(TEncoding(pick({"UU", "MIME"})));
+    else if (key == "CharSet") m.SetCharSet(TCharSet(pick({"us-ascii", "iso-8859-1", "utf-8"})));
+    else if (key == "Priority") m.SetPriority(TPriority(pick({"low", "normal", "high"})));
+    else if (key == "Security") m.SetSecurity(TSecurity(pick({"auto", "none", "starttls", "tls"})));
     else if (key == "User") m.SetUser(v);
     else if (key == "Password") m.OnPassword = [v] { return std::optional(v); };
     else if (key == "Boundary") m.SetBoundary(v);

@@ -24,9 +24,8 @@ void TFakeSMTPServer::Accept()
 {
     while (QTcpSocket* socket = FServer.nextPendingConnection()) {
         ++FConnections;
-        if (FClient) {   // one client at a time: a second one is turned away
+        if (FClient) {   // one client at a time: a second one is turned away (and goes with the server)
             socket->abort();
-            socket->deleteLater();
             continue;
         }
         FClient = socket;

@@ -74,16 +74,8 @@ struct SMTPSessionTest : ::testing::Test {
         Smtp->OnStatusChange = [this](QObject*) { Statuses.push_back(Smtp->Status()); };
         Smtp->OnProgress = [this](QObject*) { Progress.push_back(Smtp->Progress()); };
     }
-    void TearDown() override
-    {
-        Smtp.reset();
-        SetMessageBoxHandler(FOldBox);
-    }
-    void Serve(const Lines& script)
-    {
-        Server = std::make_unique<TFakeSMTPServer>(script);
-        Smtp->SetServer(Server->Address());
-    }
+    void TearDown() override { Smtp.reset(), SetMessageBoxHandler(FOldBox); }
+    void Serve(const Lines& script) { Server.reset(new TFakeSMTPServer(script)), Smtp->SetServer(Server->Address()); }
     // Open, Login, Transmit, Logout and Close, as Outcome.
     std::string Session()
     {

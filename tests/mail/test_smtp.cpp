@@ -1,7 +1,7 @@
-// What a transcript cannot show: the session log file, Cancel from a
-// handler in each phase, every wait ended by its TimeOut or a Cancel, large
-// files sent slice by slice, host look-ups, and the error texts. Dialogues
-// and messages are in tests/data/smtp/ and tests/data/compose/.
+// What a transcript cannot show: the session log file, Cancel from a handler
+// in each phase, every wait ended by its TimeOut or a Cancel, large files sent
+// slice by slice, the temporary file, refused addresses and host look-ups.
+// Dialogues and messages are in tests/data/smtp/ and tests/data/compose/.
 #include "mime.h"
 #include "smtp_session.h"
 #include "spool.h"
@@ -22,17 +22,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-const Lines Greeting = {"S: 220 fake.test ESMTP", "C: EHLO example.org", "S: 250 fake.test"};
-const Lines Envelope = {"C: MAIL FROM:<me@example.org>", "S: 250 ok", "C: RCPT TO:<you@example.net>", "S: 250 ok",
-                        "C: DATA"};
-const Lines Session1 = Join({Greeting, Envelope, {"S: 354 go ahead", "C: From:     Me<me@example.org>",
-    "C: To:       <you@example.net>", "C: Date: Sun, 06 Dec 2026 23:41:07 +0100",
-    "C: Message-ID: <000102030405060708090A0B0C0D0E0F@example.org>", "C: Subject:  Hello", "C: Mime-Version: 1.0",
-    "C: Content-Type: text/plain; charset=\"us-ascii\"", "C: Content-Transfer-Encoding: 7bit", "C: ", "C: one",
-    "C: two", "C: .", "S: 250 queued", "C: QUIT", "S: 221 bye"}});
+// One message to a server that takes every command (no check of them).
+const Lines Willing = {"S: 220 fake.test", "C:", "S: 250 ok", "C:", "S: 250 ok", "C:", "S: 250 ok", "C:",
+                       "S: 354 go", "D:", "S: 250 ok", "C:", "S: 221 bye"};
+Lines Until(std::size_t steps, const Lines& more = {})   // the first steps of Willing, then `more`
+{
+    Lines script(Willing.begin(), Willing.begin() + long(steps));
+    script.insert(script.end(), more.begin(), more.end());
+    return script;
+}
 
-class SMTPTest : public SMTPSessionTest {
-public:
+struct SMTPTest : SMTPSessionTest {
     void SetUp() override
     {
         SMTPSessionTest::SetUp();
@@ -43,37 +43,41 @@ public:
     }
 };
 
-// The log is written, CR LF, when the component goes, and only when named.
-TEST_F(SMTPTest, LogFileIsWrittenWhenTheComponentGoes)
+// The temporary file lives while its message is sent. The log is written,
+// CR LF, when the component goes, and only when named.
+TEST_F(SMTPTest, SpoolWhileSendingAndLogFileWhenTheComponentGoes)
 {
+    std::vector<int> spoolFiles;   // links of this process's open files into the temporary folder
+    Smtp->OnStatusChange = [&](QObject*) {
+        const auto fds = QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System);
+        if (Smtp->Status() == msSendingAttachments || Smtp->Status() == msLoggingOut)
+            spoolFiles.push_back(int(std::ranges::count_if(fds, [](const QFileInfo& fd) {
+                return fd.symLinkTarget().startsWith(QString::fromStdString(TSpool::Folder()) + "/#"); })));
+    };
+    Smtp->SetAttachments(TStrings{TestFile("k.zip", "k")});
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
-    Serve(Session1);
+    Serve(Willing);
     Smtp->SetLogFileName("session.log");
     EXPECT_EQ(Session(), "ok");
+    EXPECT_EQ(spoolFiles, (std::vector{1, 0}));
     const std::string log = Smtp->SessionLog().Text();
     EXPECT_FALSE(QFile::exists("session.log"));
     Smtp.reset();
     { TSMTP unnamed; }
     EXPECT_EQ(QDir().entryList(QDir::Files), QStringList{"session.log"});
-    QFile file("session.log");
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll().toStdString(), log);
-    EXPECT_TRUE(log.starts_with("220 fake.test ESMTP\r\nEHLO example.org\r\n") && log.ends_with("QUIT\r\n221 bye\r\n"));
+    EXPECT_EQ(ReadFile("session.log"), log);
+    EXPECT_TRUE(log.starts_with("220 fake.test\r\nEHLO example.org\r\n") && log.ends_with("QUIT\r\n221 bye\r\n"));
 }
 
 // ---- Cancel from the status handler, in each phase -------------------------
 
-struct CancelCase {
-    const char* Name;
-    TMailStatus At;
-    std::size_t LinesSent;   // client lines the server sees before the socket closes
-};
+struct CancelCase { const char* Name; TMailStatus At; std::size_t LinesSent; };   // lines the server gets
 class CancelFromHandlerTest : public SMTPTest, public ::testing::WithParamInterface<CancelCase> {};
 
 TEST_P(CancelFromHandlerTest, StopsTheSessionInThatPhase)
 {
-    Serve(Session1);
+    Serve(Willing);
     Smtp->OnStatusChange = [this](QObject*) {
         Statuses.push_back(Smtp->Status());
         if (Smtp->Status() == GetParam().At)
@@ -84,78 +88,47 @@ TEST_P(CancelFromHandlerTest, StopsTheSessionInThatPhase)
     EXPECT_EQ(Progress.back(), 0);
     EXPECT_TRUE(Boxes.empty());
     PumpUntil([&] { return Server->ClientClosed(); });
-    Lines all;   // the client's lines of the transcript
-    for (const auto& step : Session1)
-        if (step.starts_with("C: "))
-            all.push_back(step.substr(3));
-    EXPECT_EQ(Server->Received(), Lines(all.begin(), all.begin() + long(GetParam().LinesSent)));
+    EXPECT_EQ(Server->Received().size(), GetParam().LinesSent);
     // Every later wait of the session ends at once.
     const auto start = Clock::now();
     EXPECT_THROW(Smtp->Logout(), ECanceledError);
     EXPECT_LT(Clock::now() - start, milliseconds(500));
 }
 // The first send of a line goes out even after a Cancel.
-INSTANTIATE_TEST_SUITE_P(Phases, CancelFromHandlerTest,
-                         ::testing::Values(CancelCase{"LoggingIn", msLoggingIn, 0},
-                                           CancelCase{"SendingCommands", msSendingCommands, 2},
-                                           CancelCase{"SendingHeaders", msSendingHeaders, 5},
-                                           CancelCase{"SendingBody", msSendingBody, 4 + 8},
-                                           CancelCase{"LoggingOut", msLoggingOut, 17}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Phases, CancelFromHandlerTest,
+    ::testing::Values(CancelCase{"LoggingIn", msLoggingIn, 0}, CancelCase{"SendingCommands", msSendingCommands, 2},
+                      CancelCase{"SendingHeaders", msSendingHeaders, 5}, CancelCase{"SendingBody", msSendingBody, 12},
+                      CancelCase{"LoggingOut", msLoggingOut, 17}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- every wait, ended by its TimeOut and by a Cancel from a timer ---------
 
-void BigBody(TSMTP& smtp)   // far more than the socket buffers of both ends hold
-{
-    TStrings body;
-    for (int i = 0; i < 400000; ++i)
-        body.Add(std::string(76, 'b'));
-    smtp.SetBody(body);
-}
-
-void BigAttachment(TSMTP& smtp)
-{
-    static const std::string path = TestFile("big.zip", std::string(16 << 20, 'z'));
-    smtp.SetAttachments(TStrings{path});
-}
-
+// Phase is the status while the wait runs (msConnecting: a connect that never
+// completes), TransferFailed the flag after the time-out.
 struct WaitCase {
-    const char* Name;
-    Lines Steps;                     // none: a connect that never completes
-    void (*Setup)(TSMTP&);
-    int TimeOut;
-    TMailStatus Phase;               // the status while the wait runs
-    bool TransferFailed;             // after the time-out
-};
+    const char* Name; Lines Steps; void (*Setup)(TSMTP&); int TimeOut; TMailStatus Phase; bool TransferFailed; };
 enum TEnd { Timeout, Canceled };
 class WaitTest : public SMTPTest, public ::testing::WithParamInterface<std::tuple<WaitCase, TEnd>> {};
 
 TEST_P(WaitTest, EndsAtTheTimeOutOrAtOnceOnCancel)
 {
     const auto& [c, end] = GetParam();
-    std::optional<TFullListener> listener;
-    if (c.Phase == msConnecting) {
-        if (!listener.emplace().Ready())
-            GTEST_SKIP() << "the kernel accepted every connection; no pending connect";
-        Smtp->SetServer("127.0.0.1:" + std::to_string(listener->Port()));
-    } else {
+    if (c.Phase != msConnecting)
         Serve(c.Steps);
-    }
+    else if (PendingPort())
+        Smtp->SetServer("127.0.0.1:" + std::to_string(PendingPort()));
+    else
+        GTEST_SKIP() << "the kernel accepted every connection; no pending connect";
     if (c.Setup)
         c.Setup(*Smtp);
     Smtp->SetTimeOut(end == Timeout ? c.TimeOut : 20);
     // Time and the Cancel count from the moment the wait's phase begins, so
     // a slow build that takes long to compose the message stays exact.
     std::optional<Clock::time_point> entered;
-    const TMailStatus phase = c.Phase;
-    const bool cancel = end == Canceled;
-    const TNotifyEvent record = Smtp->OnStatusChange;
-    Smtp->OnStatusChange = [this, record, phase, cancel, &entered](QObject* sender) {
-        record(sender);
-        if (Smtp->Status() != phase || entered)
-            return;
-        entered = Clock::now();
-        if (cancel)
+    Smtp->OnStatusChange = [this, phase = c.Phase, cancel = end == Canceled, &entered](QObject*) {
+        Statuses.push_back(Smtp->Status());
+        if (Smtp->Status() == phase && !entered && (entered = Clock::now(), cancel))
             QTimer::singleShot(200, Smtp.get(), [this] { Smtp->Cancel(); });
     };
     const std::string outcome = Session();
@@ -172,26 +145,23 @@ TEST_P(WaitTest, EndsAtTheTimeOutOrAtOnceOnCancel)
     EXPECT_EQ(outcome, "ECanceledError: Operation has been canceled");
     EXPECT_LT(took, milliseconds(3000));
     ASSERT_GE(Statuses.size(), 2u);
-    EXPECT_EQ(Statuses.end()[-2], c.Phase);
-    EXPECT_EQ(Statuses.back(), msCanceled);
+    EXPECT_EQ(std::vector(Statuses.end() - 2, Statuses.end()), (std::vector{c.Phase, msCanceled}));
     EXPECT_FALSE(Smtp->TransferFailed());
 }
-const Lines UntilData = Join({Greeting, Envelope, {"H:", "S: 354 go"}});   // then stops reading
+const Lines UntilData = Until(8, {"H:", "S: 354 go"});   // then stops reading
+const WaitCase Waits[] = {
+    {"Connect", {}, nullptr, 1, msConnecting, false}, {"Greeting", {}, nullptr, 1, msLoggingIn, false},
+    {"Reply", Until(4), nullptr, 2, msSendingCommands, false},
+    {"ReplyCutShort", Until(2, {"R: 250-more"}), nullptr, 1, msLoggingIn, true},   // a reply begun, never ended
+    // Far more than the socket buffers of both ends hold.
+    {"SendText", UntilData, [](TSMTP& smtp) { for (int i = 0; i < 400000; ++i) smtp.Body().Add(std::string(76, 'b')); },
+     1, msSendingBody, false},
+    {"SendAttachment", UntilData, [](TSMTP& s) { s.Attachments().Add(TestFile("big.zip", std::string(1 << 24, 'z'))); },
+     1, msSendingAttachments, false}};
 INSTANTIATE_TEST_SUITE_P(
-    Waits, WaitTest,
-    ::testing::Combine(
-        ::testing::Values(WaitCase{"Connect", {}, nullptr, 1, msConnecting, false},
-                          WaitCase{"Greeting", {}, nullptr, 1, msLoggingIn, false},
-                          WaitCase{"Reply", Join({Greeting, {"C: MAIL FROM:<me@example.org>"}}), nullptr, 2,
-                                   msSendingCommands, false},
-                          // A reply begun and never ended.
-                          WaitCase{"ReplyCutShort", {"S: 220 fake.test", "C: EHLO example.org", "R: 250-more\\r\\n"},
-                                   nullptr, 1, msLoggingIn, true},
-                          WaitCase{"SendText", UntilData, BigBody, 1, msSendingBody, false},
-                          WaitCase{"SendAttachment", UntilData, BigAttachment, 1, msSendingAttachments, false}),
-        ::testing::Values(Timeout, Canceled)),
+    Waits, WaitTest, ::testing::Combine(::testing::ValuesIn(Waits), ::testing::Values(Timeout, Canceled)),
     [](const auto& info) {
-        return std::string(std::get<0>(info.param).Name) + (std::get<1>(info.param) == Timeout ? "TimesOut" : "Canceled");
+        return std::get<0>(info.param).Name + std::string(std::get<1>(info.param) == Timeout ? "TimesOut" : "Canceled");
     });
 
 // ---- large files: encoded slice by slice, sent as if encoded whole ----------
@@ -209,11 +179,10 @@ Lines Encoded(const std::string& bytes)
     return lines;
 }
 
-std::string Noise(std::size_t size)
+std::string Noise(std::size_t size)   // bytes that are no text
 {
     std::string bytes(size, '\0');
-    unsigned x = unsigned(size) * 2654435761u + 1;
-    for (auto& c : bytes)
+    for (unsigned x = unsigned(size) * 2654435761u + 1; auto& c : bytes)
         c = char((x = x * 1103515245u + 12345u) >> 23);
     return bytes;
 }
@@ -222,19 +191,9 @@ std::string Noise(std::size_t size)
 // base64 lines (57 bytes) and UU blocks (45 bytes).
 constexpr std::size_t Base64Slice = 4 * 1024 * 1024 / 57 * 57, UUSlice = 4 * 1024 * 1024 / 45 * 45;
 
-// One message to a server that takes every command (no check of them).
-const Lines Script = {"S: 220 fake.test", "C:", "S: 250 ok", "C:", "S: 250 ok", "C:", "S: 250 ok", "C:",
-                      "S: 354 go", "D:", "S: 250 ok", "C:", "S: 221 bye"};
-
 struct LargeCase {
-    const char* Name;
-    TEncoding Encoding;
-    std::size_t Size;
-    bool Text = false;
-    const char* Path = nullptr;   // a file of the system instead
-};
-class LargeFileTest : public SMTPTest, public ::testing::WithParamInterface<LargeCase> {
-public:
+    const char* Name; TEncoding Encoding; std::size_t Size; bool Text = false; const char* Path = nullptr; };
+struct LargeFileTest : SMTPTest, ::testing::WithParamInterface<LargeCase> {
     static void SetUpTestSuite() { SetContentTypeTable(std::string_view("text/plain txt\n")); }
 };
 
@@ -259,18 +218,17 @@ TEST_P(LargeFileTest, LinesAreThoseOfTheWholeFile)
                               : c.Size < (1 << 20) ? std::string(c.Size, 'a') : Noise(c.Size);
     Smtp->SetEncoding(c.Encoding);
     Smtp->SetAttachments(TStrings{c.Path ? c.Path : TestFile("large.txt", bytes)});
-    Serve(Script);
+    Serve(Willing);
     EXPECT_EQ(Session(), "ok");
     PumpUntil([&] { return Server->ClientClosed(); });
-    const Lines& got = Server->Received();
     const Lines want = c.Text ? Encoded<TQuotedPrintable>(bytes)
                               : c.Encoding == etMIME ? Encoded<TBase64>(bytes) : Encoded<TUUCode>(bytes);
-    EXPECT_NE(std::search(got.begin(), got.end(), want.begin(), want.end()), got.end())
-        << "the lines of the whole file encoded at once are not in the message";
+    EXPECT_FALSE(std::ranges::search(Server->Received(), want).empty()) << "the file encoded whole is not sent";
 }
 INSTANTIATE_TEST_SUITE_P(
     Slices, LargeFileTest,
-    ::testing::Values(LargeCase{"Base64OneSlice", etMIME, Base64Slice}, LargeCase{"Base64SliceAndOne", etMIME, Base64Slice + 1},
+    ::testing::Values(LargeCase{"Base64OneSlice", etMIME, Base64Slice},
+                      LargeCase{"Base64SliceAndOne", etMIME, Base64Slice + 1},
                       LargeCase{"Base64SliceAndALine", etMIME, Base64Slice + 57},
                       LargeCase{"Base64TwoSlicesAndMore", etMIME, 2 * Base64Slice + 1000},
                       LargeCase{"UUOneSlice", etUU, UUSlice}, LargeCase{"UUSliceAndOne", etUU, UUSlice + 1},
@@ -294,7 +252,7 @@ TEST_P(CancelWhileEncodingTest, LeavesTheMessageUnfinished)
         if (Smtp->Status() == at && Smtp->Progress() >= (at == msEncoding ? 0 : 50) && std::exchange(once, false))
             Smtp->Cancel();
     };
-    Serve(Lines(Script.begin(), Script.begin() + 9));
+    Serve(Until(9));
     EXPECT_EQ(Session(), "ECanceledError: Operation has been canceled");
     EXPECT_EQ(Smtp->Status(), msCanceled);
     PumpUntil([&] { return Server->ClientClosed(); });
@@ -306,30 +264,6 @@ TEST_P(CancelWhileEncodingTest, LeavesTheMessageUnfinished)
 }
 INSTANTIATE_TEST_SUITE_P(Phases, CancelWhileEncodingTest, ::testing::Values(msEncoding, msSendingAttachments),
                          [](const auto& info) { return info.param == msEncoding ? "Encoding" : "SendingAttachments"; });
-
-// ---- the temporary file: alive while its message is sent, checked for room
-
-// Links of this process's open files into the temporary folder.
-int SpoolFiles()
-{
-    int count = 0;
-    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
-        count += fd.symLinkTarget().startsWith(QString::fromStdString(TSpool::Folder()) + "/#");
-    return count;
-}
-
-TEST_F(SMTPTest, SpoolLivesWhileItsMessageIsSent)
-{
-    std::vector<int> spoolFiles;
-    Smtp->OnStatusChange = [&](QObject*) {
-        if (Smtp->Status() == msSendingAttachments || Smtp->Status() == msLoggingOut)
-            spoolFiles.push_back(SpoolFiles());
-    };
-    Smtp->SetAttachments(TStrings{TestFile("k.zip", "k")});
-    Serve(Script);
-    EXPECT_EQ(Session(), "ok");
-    EXPECT_EQ(spoolFiles, (std::vector{1, 0}));
-}
 
 TEST_F(SMTPTest, TooLittleRoomForTheSpoolStopsBeforeConnecting)
 {
@@ -345,17 +279,25 @@ TEST_F(SMTPTest, TooLittleRoomForTheSpoolStopsBeforeConnecting)
     EXPECT_EQ(Server->Connections(), 0);
 }
 
-// Addresses that would inject into the envelope are refused before it.
+// Addresses that would inject into the envelope are refused before it, the
+// sender's before EHLO; CR, LF and NUL are shown as blanks.
 TEST_F(SMTPTest, AddressesThatWouldInjectAreRefusedBeforeTheEnvelope)
 {
-    using namespace std::string_literals;
-    for (const std::string& address : {"bob@x> NOTIFY=NEVER"s, "<bob@x"s, "bo b@x"s, "bob\t@x"s, "bob\x7F@x"s,
-                                      std::string(250, 'b') + "@x.de"}) {
-        Smtp->SetRecipient(address);
+    struct { char Field; std::string Address, Shown = {}; } const cases[] = {
+        {'T', "bob@x> NOTIFY=NEVER"}, {'T', "<bob@x"}, {'T', "bo b@x"}, {'T', "bob\t@x"}, {'T', "bob\x7F@x"},
+        {'T', std::string(250, 'b') + "@x.de"},
+        {'T', "you@x.test\r\nRCPT TO:<evil@x.test>", "you@x.test  RCPT TO:<evil@x.test>"},
+        {'C', "a@x.test\n|N", "a@x.test "}, {'B', std::string("b@x.test\0z", 10), "b@x.test z"},
+        {'F', "me@example.org\r\nRSET", "me@example.org  RSET"}};
+    for (const auto& c : cases) {
+        Smtp->SetFrom(c.Field == 'F' ? c.Address : "me@example.org");
+        Smtp->SetRecipient(c.Field == 'T' ? c.Address : "you@example.net");
+        Smtp->SetCC(c.Field == 'C' ? TStrings{"ok@x.test", c.Address} : TStrings{"ok@x.test"});
+        Smtp->SetBCC(c.Field == 'B' ? TStrings{c.Address} : TStrings{});
         Serve({"S: 220 fake.test", "C: EHLO example.org", "S: 250 ok"});
-        EXPECT_EQ(Session(), "EMailError: Invalid address: " + address);
-        PumpUntil([&] { return Server->ClientClosed(); });
-        EXPECT_EQ(Server->Received(), Lines{"EHLO example.org"});
+        EXPECT_EQ(Session(), "EMailError: Invalid address: " + (c.Shown.empty() ? c.Address : c.Shown));
+        PumpUntil([&] { return Server->ClientClosed() || !Server->Connections(); });
+        EXPECT_EQ(Server->Received(), c.Field == 'F' ? Lines{} : Lines{"EHLO example.org"});
     }
 }
 
@@ -363,17 +305,9 @@ TEST_F(SMTPTest, AddressesThatWouldInjectAreRefusedBeforeTheEnvelope)
 
 // Looks up `service`; with `cancel`, cancels right after Open's Reset, so
 // that the host look-up starts canceled.
-class TProbe : public TSMTP {
-public:
+struct TProbe : TSMTP {
     TProbe(const char* service, bool cancel) : FCancel(cancel) { FService = service; }
-
-protected:
-    void Reset() override
-    {
-        TSMTP::Reset();
-        if (FCancel)
-            Cancel();
-    }
+    void Reset() override { TSMTP::Reset(), FCancel ? Cancel() : void(); }
     bool FCancel;
 };
 
@@ -381,12 +315,11 @@ protected:
 TEST(HostLookup, FindsTheAddressAndPortOrFailsClearly)
 {
     const std::string notFound = "ESocketError: Host not found";
-    struct { const char* Server; const char* Service; bool Cancel; int Lookups; std::uint16_t Port; std::string Outcome; }
-    const cases[] = {{"127.0.0.1", "smtp", false, 0, 25, "ok"},
-                     {"localhost:2525", "smtp", false, 1, 2525, "ok"},
+    struct { const char *Server, *Service; bool Cancel; int Lookups; std::uint16_t Port; std::string Outcome; }
+    const cases[] = {{"127.0.0.1", "smtp", false, 0, 25, "ok"}, {"localhost:2525", "smtp", false, 1, 2525, "ok"},
                      {"127.0.0.1", "no-such-service-name", false, 0, 2626, "ok"},
-                     {"localhost", "smtp", true, 1, 0, "ECanceledError: Operation has been canceled"},
-                     {"no-such-host.invalid", "smtp", false, 1, 0, notFound}};
+                     {"no-such-host.invalid", "smtp", false, 1, 0, notFound},
+                     {"localhost", "smtp", true, 1, 0, "ECanceledError: Operation has been canceled"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.Server) + " " + c.Service);
         TProbe smtp(c.Service, c.Cancel);
@@ -395,53 +328,14 @@ TEST(HostLookup, FindsTheAddressAndPortOrFailsClearly)
         smtp.SetTimeOut(5);
         const std::string outcome = Outcome([&] { smtp.Open(); });
         // A resolver that cannot be reached: the clock ends the look-up.
-        if (outcome != "ETimedOutError: Operation timed out" || c.Outcome != notFound) {
-            EXPECT_EQ(outcome, c.Outcome);
-        }
+        const bool unreachable = outcome == "ETimedOutError: Operation timed out" && c.Outcome == notFound;
+        EXPECT_EQ(unreachable ? notFound : outcome, c.Outcome);
         EXPECT_EQ(smtp.HostLookupCount(), c.Lookups);
         if (c.Port) {
-            EXPECT_EQ(smtp.HostAddress(), htonl(INADDR_LOOPBACK));
-            EXPECT_EQ(smtp.Port(), c.Port);
+            EXPECT_EQ(std::pair(smtp.HostAddress(), smtp.Port()), std::pair(htonl(INADDR_LOOPBACK), c.Port));
         }
         smtp.Close();
     }
-}
-
-// A port that is not 1 to 65535 is an error, not part of the host name.
-TEST(SplitServer, NamesHostAndAValidPort)
-{
-    struct { const char* Server; const char* Host; std::uint16_t Port; } const cases[] = {
-        {"mail.example.org", "mail.example.org", 0}, {"mail.example.org:2525", "mail.example.org", 2525},
-        {"10.0.0.1:587", "10.0.0.1", 587}, {"[2001:db8::1]:587", "2001:db8::1", 587}, {"[::1]", "::1", 0},
-        {"2001:db8::1", "2001:db8::1", 0}, {"host:", nullptr, 0}, {"host:0", nullptr, 0},
-        {"host:65536", nullptr, 0}, {"host:25x", nullptr, 0}, {"[::1]x", nullptr, 0}, {"[::1:25", nullptr, 0}};
-    for (const auto& c : cases) {
-        if (c.Host)
-            EXPECT_EQ(SplitServer(c.Server), std::make_pair(std::string(c.Host), c.Port)) << c.Server;
-        else
-            EXPECT_THROW(SplitServer(c.Server), EMailError) << c.Server;
-    }
-}
-
-// ---- error texts and progress ----------------------------------------------
-
-TEST(ErrorText, PosixErrorsMapToWinsockNumbersWithClearTexts)
-{
-    EXPECT_EQ(WinsockErrorText(WinsockErrorFromErrno(ECONNREFUSED)), "Connection refused");
-    EXPECT_EQ(WinsockErrorText(WinsockErrorFromErrno(EPIPE)), "Cannot send after socket shutdown");
-    EXPECT_EQ(WinsockErrorText(11001), "Host not found");
-    EXPECT_EQ(WinsockErrorText(12345), "Winsock Error No. 12345");
-    std::string text = "kept";   // 0 leaves the text as it is
-    WinsockErrorText(0, text);
-    EXPECT_EQ(text, "kept");
-}
-
-TEST(LineProgress, RoundsHalvesToEven)
-{
-    struct { std::size_t Index, Count; int Percent; } const cases[] = {
-        {0, 1, 0}, {2, 4, 67}, {1, 201, 0 /* 0.5 */}, {3, 201, 2 /* 1.5 */}, {5, 201, 2 /* 2.5 */}, {1, 9, 12 /* 12.5 */}};
-    for (const auto& c : cases)
-        EXPECT_EQ(LineProgress(c.Index, c.Count), c.Percent) << c.Index << " of " << c.Count;
 }
 
 } // namespace

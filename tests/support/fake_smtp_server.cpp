@@ -7,7 +7,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 TFakeSMTPServer::TFakeSMTPServer(std::vector<std::string> script) : FScript(std::move(script))
 {
@@ -25,9 +24,8 @@ void TFakeSMTPServer::Accept()
 {
     while (QTcpSocket* socket = FServer.nextPendingConnection()) {
         ++FConnections;
-        if (FClient) {   // one client at a time: a second one is turned away
+        if (FClient) {   // one client at a time: a second one is turned away (and goes with the server)
             socket->abort();
-            socket->deleteLater();
             continue;
         }
         FClient = socket;
@@ -37,50 +35,45 @@ void TFakeSMTPServer::Accept()
     }
 }
 
-bool TFakeSMTPServer::TakeLine(std::string& line)
+std::optional<std::string> TFakeSMTPServer::TakeLine()
 {
     const auto end = FPending.find("\r\n");
     if (end == std::string::npos)
-        return false;
-    line = FPending.substr(0, end);
+        return std::nullopt;
+    FReceived.push_back(FPending.substr(0, end));
     FPending.erase(0, end + 2);
-    FReceived.push_back(line);
-    return true;
+    return FReceived.back();
 }
 
 void TFakeSMTPServer::Run()
 {
     if (FClient && !FHeld)
         FPending += FClient->readAll().toStdString();
-    std::string line;
     for (; FClient && !FPaused && FStep < FScript.size(); ++FStep) {
         const std::string& step = FScript[FStep];
-        QByteArray arg = QByteArray::fromStdString(step.substr(std::min<std::size_t>(3, step.size())));
-        if (step.starts_with("S:") || step.starts_with("R:")) {
-            FClient->write(step.starts_with("S:") ? arg + "\r\n" : arg);
-        } else if (step.starts_with("C:")) {
-            if (!TakeLine(line))
+        const char kind = step[0];
+        const QByteArray arg = QByteArray::fromStdString(step.substr(std::min<std::size_t>(3, step.size())));
+        if (kind == 'S' || kind == 'R') {
+            FClient->write(kind == 'S' ? arg + "\r\n" : arg);
+        } else if (kind == 'C' || kind == 'D') {   // one line, or the lines up to "."
+            std::optional<std::string> line;
+            while ((line = TakeLine()) && kind == 'D' && *line != ".") {
+            }
+            if (!line)
                 return;
-        } else if (step.starts_with("D:")) {
-            bool end = false;
-            while (!end && TakeLine(line))
-                end = line == ".";
-            if (!end)
-                return;
-        } else if (step.starts_with("P:") || step.starts_with("X:")) {
-            FClient->flush();
-            ++FStep;
-            if (step.starts_with("X:"))
-                return FClient->disconnectFromHost();
-            FPaused = true;
-            QTimer::singleShot(arg.toInt(), this, [this] { FPaused = false; Run(); });
-            return;
-        } else if (step.starts_with("H:")) {
+        } else if (kind == 'H') {
             FHeld = true;
             FClient->setReadBufferSize(1);
+        } else if (kind == 'P' || kind == 'X') {
+            FClient->flush();
+            ++FStep;
+            if (kind == 'X')
+                return FClient->disconnectFromHost();
+            FPaused = true;
+            return QTimer::singleShot(arg.toInt(), this, [this] { FPaused = false; Run(); });
         }
     }
-    while (FClient && FStep >= FScript.size() && TakeLine(line)) {   // after the script: keep recording
+    while (FClient && FStep >= FScript.size() && TakeLine()) {   // after the script: keep recording
     }
 }
 
@@ -91,32 +84,26 @@ std::uint16_t ClosedPort()
     return server.serverPort();
 }
 
-TFullListener::TFullListener()
+std::uint16_t PendingPort()
 {
-    FListener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(FListener, 0);
-    socklen_t length = sizeof address;
-    ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
-    // Fill the accept queue with connections that are never accepted; the
-    // kernel then drops further SYNs, so a new connect stays pending. Keep
-    // adding fillers until one of them stays pending itself.
-    for (int i = 0; i < 8 && !FReady; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        FFillers.push_back(fd);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        pollfd p{fd, POLLOUT, 0};
-        FReady = ::poll(&p, 1, 200) == 0;
-    }
-}
-
-TFullListener::~TFullListener()
-{
-    for (int fd : FFillers)
-        ::close(fd);
-    ::close(FListener);
+    static const std::uint16_t port = [] {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener, 0);
+        socklen_t length = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        // Fill the accept queue with connections that are never accepted; the
+        // kernel then drops further SYNs, so a new connect stays pending. Keep
+        // adding fillers until one of them stays pending itself.
+        for (int i = 0; i < 8; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 200) == 0)
+                return ntohs(address.sin_port);
+        }
+        return std::uint16_t(0);
+    }();
+    return port;
 }

@@ -20,6 +20,7 @@
 #include <QTcpSocket>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,35 +41,21 @@ public:
 private:
     void Accept();
     void Run();
-    bool TakeLine(std::string& line);
+    std::optional<std::string> TakeLine();   // a whole line received, recorded
 
-    std::vector<std::string> FScript;
+    std::vector<std::string> FScript, FReceived;
     QTcpServer FServer;
     QPointer<QTcpSocket> FClient;
     std::size_t FStep = 0;
     std::string FPending;
-    std::vector<std::string> FReceived;
     int FConnections = 0;
-    bool FPaused = false;
-    bool FHeld = false;
-    bool FClientClosed = false;
+    bool FPaused = false, FHeld = false, FClientClosed = false;
 };
 
 // A port on 127.0.0.1 where nothing listens (connections are refused).
 std::uint16_t ClosedPort();
 
-// A listening socket on 127.0.0.1 whose accept queue is full, so that a
-// further connect neither completes nor fails until it gives up.
-class TFullListener {
-public:
-    TFullListener();
-    ~TFullListener();
-    std::uint16_t Port() const { return FPort; }
-    bool Ready() const { return FReady; }
-
-private:
-    int FListener = -1;
-    std::vector<int> FFillers;
-    std::uint16_t FPort = 0;
-    bool FReady = false;
-};
+// A port on 127.0.0.1 whose listener's accept queue is full, so that a
+// further connect neither completes nor fails until it gives up; 0 when the
+// kernel accepted every connection. The sockets stay open until the end.
+std::uint16_t PendingPort();

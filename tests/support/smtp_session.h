@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -24,20 +23,11 @@
 
 using Lines = std::vector<std::string>;
 
-inline Lines Join(std::initializer_list<Lines> parts)
-{
-    Lines all;
-    for (const auto& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 // Runs the event loop until `done` holds, so that the server catches up
 // with what the client sent; gives up after 3 s.
 inline void PumpUntil(const std::function<bool()>& done)
 {
-    QDeadlineTimer deadline(3000);
-    while (!done() && !deadline.hasExpired())
+    for (QDeadlineTimer deadline(3000); !done() && !deadline.hasExpired();)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
 }
 
@@ -68,8 +58,7 @@ inline std::string Outcome(const std::function<void()>& run)
     return "ok";
 }
 
-class SMTPSessionTest : public ::testing::Test {
-public:
+struct SMTPSessionTest : ::testing::Test {
     void SetUp() override
     {
         FOldBox = SetMessageBoxHandler([this](const TMessageBox& box) {
@@ -85,26 +74,12 @@ public:
         Smtp->OnStatusChange = [this](QObject*) { Statuses.push_back(Smtp->Status()); };
         Smtp->OnProgress = [this](QObject*) { Progress.push_back(Smtp->Progress()); };
     }
-    void TearDown() override
+    void TearDown() override { Smtp.reset(), SetMessageBoxHandler(FOldBox); }
+    void Serve(const Lines& script) { Server.reset(new TFakeSMTPServer(script)), Smtp->SetServer(Server->Address()); }
+    // Open, Login, Transmit, Logout and Close, as Outcome.
+    std::string Session()
     {
-        Smtp.reset();
-        SetMessageBoxHandler(FOldBox);
-    }
-    void Serve(const Lines& script)
-    {
-        Server = std::make_unique<TFakeSMTPServer>(script);
-        Smtp->SetServer(Server->Address());
-    }
-    // Open, Login, Transmit `transmits` times, Logout and Close, as Outcome.
-    std::string Session(int transmits = 1)
-    {
-        const std::string outcome = Outcome([&] {
-            Smtp->Open();
-            Smtp->Login();
-            for (int i = 0; i < transmits; ++i)
-                Smtp->Transmit();
-            Smtp->Logout();
-        });
+        const std::string outcome = Outcome([&] { Smtp->Open(), Smtp->Login(), Smtp->Transmit(), Smtp->Logout(); });
         Smtp->Close();
         return outcome;
     }
@@ -113,7 +88,5 @@ public:
     std::vector<TMailStatus> Statuses;
     std::vector<int> Progress;
     Lines Boxes;   // "Kind: text"
-
-private:
     TMessageBoxHandler FOldBox;
 };

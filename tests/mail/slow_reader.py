@@ -1,15 +1,12 @@
 #!/usr/bin/python3
-"""slow_reader.py FOLDER MODE: one SMTP session on 127.0.0.1 (port printed as "PORT <n>") whose message is
+"""slow_reader.py FOLDER mode=MODE: one SMTP session on 127.0.0.1 (port printed as "PORT <n>") whose message is
 taken slowly, 16 KiB every 50 ms through a small receive window. MODE "slow" reads it all and accepts
-it; "stall" stops reading after 256 KiB, until its input ends; "reset" resets the connection there;
-"421" says why first."""
-import socket
-import struct
-import sys
-import time
+it; after 256 KiB, "stall" stops reading until its input ends, "reset" resets the connection, "421"
+says why first and resets."""
+import socket, struct, sys, time
 
 CHUNK, PAUSE, LIMIT = 16384, 0.05, 256 * 1024
-mode = sys.argv[2]   # argv[1]: a folder, unused
+mode = sys.argv[2].removeprefix("mode=")   # argv[1]: a folder, unused
 server = socket.socket()
 server.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, CHUNK)   # inherited: a small window
 server.bind(("127.0.0.1", 0))
@@ -23,23 +20,18 @@ for line in reader:
     conn.sendall(b"354 go ahead\r\n" if verb == b"DATA" else b"221 bye\r\n" if verb == b"QUIT" else b"250 ok\r\n")
     if verb == b"QUIT":
         break
-    if verb != b"DATA":
-        continue
     taken, tail = 0, b""
-    while not tail.endswith(b"\r\n.\r\n"):
+    while verb == b"DATA" and not tail.endswith(b"\r\n.\r\n"):
         chunk = reader.read1(CHUNK)
-        if not chunk:
-            sys.exit(0)
         taken, tail = taken + len(chunk), (tail + chunk)[-5:]
-        if taken > LIMIT and mode == "421":
-            conn.sendall(b"421 4.4.2 slow.test Error: timeout exceeded\r\n")
-            mode = "reset"
-        if taken > LIMIT and mode == "reset":
+        if not chunk or taken > LIMIT and mode == "stall":
+            sys.stdin.read()   # until the test ends
+            sys.exit()
+        if taken > LIMIT and mode in ("421", "reset"):
+            conn.sendall(b"421 4.4.2 slow.test Error: timeout exceeded\r\n" if mode == "421" else b"")
             conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             conn.close()
-            sys.exit(0)
-        if taken > LIMIT and mode == "stall":
-            sys.stdin.read()   # until the test ends
-            sys.exit(0)
+            sys.exit()
         time.sleep(PAUSE)
-    conn.sendall(b"250 queued\r\n")
+    if verb == b"DATA":
+        conn.sendall(b"250 queued\r\n")

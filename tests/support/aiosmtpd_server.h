@@ -5,6 +5,7 @@
 // `script` another server of the same protocol (FOLDER first, "PORT <n>").
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -14,26 +15,45 @@
 class TAiosmtpdServer {
 public:
     explicit TAiosmtpdServer(const QStringList& args = {},
-                             const QString& script = TESSALY_SOURCE_DIR "/tests/support/aiosmtpd_server.py");
-    ~TAiosmtpdServer();
-
+                             const QString& script = TESSALY_SOURCE_DIR "/tests/support/aiosmtpd_server.py")
+    {
+        FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        FProcess.start("/usr/bin/python3", QStringList{script, FFolder.path()} + args);
+        while (FProcess.waitForStarted(Wait) && !FProcess.canReadLine() && FProcess.waitForReadyRead(Wait)) {
+        }
+        const QByteArray line = FProcess.readLine().trimmed();
+        FPort = line.startsWith("PORT ") ? line.mid(5) : QByteArray();
+        FError = "aiosmtpd did not start: " + (line.isEmpty() ? FProcess.errorString().toStdString() : line.toStdString());
+    }
+    ~TAiosmtpdServer()
+    {
+        FProcess.closeWriteChannel();   // the server stops when its input ends
+        if (!FProcess.waitForFinished(Wait))
+            FProcess.kill();
+        FProcess.waitForFinished();
+    }
     bool Running() const { return !FPort.isEmpty(); }
-    // Why it did not start (empty when it runs).
+    // Why it did not start (meaningful only when it does not run).
     const std::string& Error() const { return FError; }
     std::string Address() const { return "127.0.0.1:" + FPort.toStdString(); }
     std::uint16_t Port() const { return FPort.toUShort(); }
 
     // Message n (from 1) as stored: the data as received and the envelope
     // as JSON text; empty when there is no such message.
-    std::string Message(int n) const { return Stored(n, ".eml"); }
-    std::string Envelope(int n) const { return Stored(n, ".json"); }
+    std::string Message(int n) const { return File(std::to_string(n) + ".eml"); }
+    std::string Envelope(int n) const { return File(std::to_string(n) + ".json"); }
     // The AUTH, MAIL and DATA lines the server saw.
     std::string Events() const { return File("events"); }
 
 private:
-    std::string Stored(int n, const char* suffix) const { return File(std::to_string(n) + suffix); }
-    std::string File(const std::string& name) const;
-
+    std::string File(const std::string& name) const
+    {
+        QFile file(FFolder.filePath(QString::fromStdString(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+    }
+    // Python's start-up and the import of aiosmtpd take well under a second;
+    // this only bounds a broken installation.
+    static constexpr int Wait = 20000;
     QTemporaryDir FFolder;
     QProcess FProcess;
     QByteArray FPort;

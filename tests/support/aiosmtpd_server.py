@@ -1,17 +1,10 @@
 #!/usr/bin/python3
-"""aiosmtpd_server.py FOLDER [mode=plain|starttls|tls] [cert=PEM key=PEM] [host=127.0.0.1|::1]
-[require_starttls=1] [auth=1] [auth_clear=1] [size=N]: aiosmtpd on an OS-assigned port (printed as
-"PORT <n>"). Users: alice/secret for PLAIN and LOGIN, token "good-token" for XOAUTH2. Writes each
-accepted message to FOLDER/<n>.eml (data as received, dots unstuffed) and <n>.json (envelope), and one
-line per AUTH, MAIL and DATA to FOLDER/events. Stops at the end of stdin."""
-import asyncio
-import base64
-import json
-import os
-import ssl
-import logging
-import sys
-
+"""aiosmtpd_server.py FOLDER [mode=plain|starttls|tls] [cert=PEM key=PEM] [host=127.0.0.1|::1] [auth=1|none]
+[auth_clear=1] [size=N]: aiosmtpd on an OS-assigned port (printed as "PORT <n>"). PLAIN and LOGIN take
+alice/secret (user busy gets a temporary 454), XOAUTH2 and OAUTHBEARER the token "good-token"; "auth=none"
+offers no AUTH at all. Writes each accepted message to FOLDER/<n>.eml (data as received, dots unstuffed)
+and <n>.json (envelope), one line per AUTH, MAIL and DATA to FOLDER/events. Stops at the end of stdin."""
+import asyncio, base64, json, logging, os, ssl, sys
 from aiosmtpd.smtp import SMTP, AuthResult
 
 logging.getLogger("mail.log").setLevel(logging.ERROR)   # aiosmtpd warns of its own deprecated login_data
@@ -40,22 +33,24 @@ class Handler:
             json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos, "helo": session.host_name}, f)
         return "250 Message accepted for delivery"
 
-    # XOAUTH2 (the providers' mechanism): on a bad token the server sends its
-    # error as a 334 challenge and refuses after the client's empty answer.
+    # The providers' token mechanisms: on a bad token the server sends its error as a 334 challenge
+    # and refuses after the client's answer (empty for XOAUTH2, ^A for OAUTHBEARER, RFC 7628 3.2.3).
     async def auth_XOAUTH2(self, server, args):
         fields = base64.b64decode(args[1]).split(b"\1") if len(args) > 1 else []
-        self.event("AUTH XOAUTH2")
+        self.event("AUTH " + args[0])
         if b"auth=Bearer good-token" in fields:
             return AuthResult(success=True, handled=False)
-        await server.challenge_auth(b'{"status":"401"}')
-        return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
+        answer = await server.challenge_auth(b'{"status":"401"}')
+        return AuthResult(success=False, handled=False, message="535 5.7.8 Token not accepted, answer %r" % answer)
+    auth_OAUTHBEARER = auth_XOAUTH2
 
 
 def authenticator(handler):
     def check(server, session, envelope, mechanism, data):
         handler.event("AUTH " + mechanism)
-        ok = data.login == b"alice" and data.password == b"secret"
-        return AuthResult(success=ok, handled=False)
+        if data.login == b"busy":
+            return AuthResult(success=False, handled=False, message="454 4.7.0 Temporary authentication failure")
+        return AuthResult(success=data.login == b"alice" and data.password == b"secret", handled=False)
     return check
 
 
@@ -64,18 +59,14 @@ async def serve(folder, options):
     if "cert" in options:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(options["cert"], options["key"])
-    handler = Handler(folder)
-    mode = options.get("mode", "plain")
-    kwargs = dict(data_size_limit=int(options.get("size", 2**25)) or None,
-                  require_starttls=options.get("require_starttls") == "1",
+    handler, mode, auth = Handler(folder), options.get("mode", "plain"), options.get("auth")
+    kwargs = dict(data_size_limit=int(options.get("size", 2**25)) or None, tls_context=context if mode == "starttls" else None,
                   # aiosmtpd counts only STARTTLS as TLS: implicit TLS is TLS too.
                   auth_require_tls=options.get("auth_clear") != "1" and mode != "tls")
-    if mode == "starttls":
-        kwargs["tls_context"] = context
-    if options.get("auth") == "1" or options.get("auth_clear") == "1":
+    if auth == "1" or options.get("auth_clear") == "1":
         kwargs["authenticator"] = authenticator(handler)
     else:
-        kwargs["auth_exclude_mechanism"] = ["LOGIN", "PLAIN"]
+        kwargs["auth_exclude_mechanism"] = ["LOGIN", "PLAIN"] + (["XOAUTH2", "OAUTHBEARER"] if auth == "none" else [])
     loop = asyncio.get_running_loop()
     server = await loop.create_server(lambda: SMTP(handler, **kwargs), options.get("host", "127.0.0.1"), 0,
                                       ssl=context if mode == "tls" else None)

@@ -1,36 +1,32 @@
 // Debian's aiosmtpd (run with /usr/bin/python3) as a real SMTP server for
 // tests: started on 127.0.0.1 with an OS-assigned port, storing every
 // message it accepts in a temporary folder, stopped by the destructor.
-// `args` are the options of aiosmtpd_server.py (TLS, AUTH, SIZE...);
-// `script` another server of the same protocol (FOLDER first, "PORT <n>").
+// `args` are the options of aiosmtpd_server.py (TLS, AUTH, SIZE, a slow reader).
 #pragma once
 
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <cstdint>
 #include <string>
 
 class TAiosmtpdServer {
 public:
-    explicit TAiosmtpdServer(const QStringList& args = {},
-                             const QString& script = TESSALY_SOURCE_DIR "/tests/support/aiosmtpd_server.py")
+    explicit TAiosmtpdServer(const QStringList& args = {})
     {
         FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const QString script = TESSALY_SOURCE_DIR "/tests/support/aiosmtpd_server.py";
         FProcess.start("/usr/bin/python3", QStringList{script, FFolder.path()} + args);
         while (FProcess.waitForStarted(Wait) && !FProcess.canReadLine() && FProcess.waitForReadyRead(Wait)) {
         }
-        const QByteArray line = FProcess.readLine().trimmed();
-        FPort = line.startsWith("PORT ") ? line.mid(5) : QByteArray();
-        FError = "aiosmtpd did not start: " + (line.isEmpty() ? FProcess.errorString().toStdString() : line.toStdString());
+        const QString line = QString::fromUtf8(FProcess.readLine().trimmed());
+        FPort = line.startsWith("PORT ") ? line.mid(5) : QString();
+        FError = "aiosmtpd did not start: " + (line.isEmpty() ? FProcess.errorString() : line).toStdString();
     }
     ~TAiosmtpdServer()
     {
-        FProcess.closeWriteChannel();   // the server stops when its input ends
-        if (!FProcess.waitForFinished(Wait))
-            FProcess.kill();
-        FProcess.waitForFinished();
+        FProcess.closeWriteChannel();     // the server stops when its input ends
+        FProcess.waitForFinished(Wait);   // (or QProcess kills it)
     }
     bool Running() const { return !FPort.isEmpty(); }
     // Why it did not start (meaningful only when it does not run).
@@ -39,10 +35,10 @@ public:
     std::uint16_t Port() const { return FPort.toUShort(); }
 
     // Message n (from 1) as stored: the data as received and the envelope
-    // as JSON text; empty when there is no such message.
+    // as JSON text; empty when there is no such message. Events(): the
+    // AUTH, MAIL and DATA lines the server saw.
     std::string Message(int n) const { return File(std::to_string(n) + ".eml"); }
     std::string Envelope(int n) const { return File(std::to_string(n) + ".json"); }
-    // The AUTH, MAIL and DATA lines the server saw.
     std::string Events() const { return File("events"); }
 
 private:
@@ -56,6 +52,6 @@ private:
     static constexpr int Wait = 20000;
     QTemporaryDir FFolder;
     QProcess FProcess;
-    QByteArray FPort;
+    QString FPort;
     std::string FError;
 };

@@ -112,8 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"StartTlsAuthPlain", Auth, Pass, "ok", "AUTH PLAIN\n" + Accepted, "AUTH PLAIN ****"},
         Case{"StartTlsAuthLogin", Auth, Pass + ";method=LOGIN", "ok", "AUTH LOGIN\n" + Accepted, "****"},
         Case{"StartTlsXOAuth2", Auth, Alice + "method=XOAUTH2;pass=good-token", "ok", "AUTH XOAUTH2\n" + Accepted},
-        Case{"StartTlsOAuthBearer", Auth, Alice + "method=OAUTHBEARER;pass=good-token", "ok",
-             "AUTH OAUTHBEARER\n" + Accepted},
+        Case{"OAuthBearer", Auth, Alice + "method=OAUTHBEARER;pass=good-token", "ok", "AUTH OAUTHBEARER\n" + Accepted},
         // The server's error comes as a challenge; the client's answer (RFC 7628 3.2.3) ends the exchange.
         Case{"RefusedTokenShowsTheServersText", Auth, Alice + "method=XOAUTH2;pass=old-token",
              Refused + "Token not accepted, answer b''", "AUTH XOAUTH2\nrefused\n"},
@@ -122,8 +121,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"WrongPasswordShowsThe535Text", Auth, Alice + "command=echo wrong", Refused + "Authentication credentials",
              "AUTH PLAIN\n"},
         // 454 is temporary: the password is not called wrong.
-        Case{"TemporaryRefusal", Auth, "user=busy;pass=x", "EMailError: Authentication refused: 454 4.7.0 Temporary",
+        Case{"TemporaryRefusal", Auth, "user=busy;pass=x", "EMailError: Authentication refused: 454 4.7.0 Try again",
              "AUTH PLAIN\n"},
+        // A refusal that names its remedy comes with a hint.
+        Case{"RefusalWithAHint", Auth, "user=app;pass=x", "EAuthError: Authentication refused: 534 5.7.9 Application-"
+             "specific password required\nThe server wants an app password: make one", "AUTH PLAIN\nrefused\n"},
         Case{"PasswordFromACommand", Auth, Alice + "command=printf 'secret\\r\\nmore'", "ok", "AUTH PLAIN\n" + Sent},
         Case{"FailingPasswordCommand", Auth, Alice + "command=echo locked >&2 && exit 3", "(exit status 3): locked"},
         Case{"PasswordCommandPrintingNothing", Auth, Alice + "command=true", "password command printed no password"},

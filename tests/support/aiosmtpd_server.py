@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """aiosmtpd_server.py FOLDER [plain|starttls|tls] [CERT pki=DIR] [host=127.0.0.1|::1] [auth=1|none|clear] [size=N]
 [pace=slow|reset]: aiosmtpd on an OS-assigned port (printed as "PORT <n>") with DIR/CERT.pem and .key. PLAIN, LOGIN
-take alice/secret (busy: a temporary 454), XOAUTH2, OAUTHBEARER "good-token"; none offers no AUTH, clear offers it
+take alice/secret (busy: a temporary 454, app: 534), XOAUTH2, OAUTHBEARER "good-token"; none: no AUTH, clear: AUTH
 without TLS. Stores messages as FOLDER/<n>.eml (dots unstuffed) and <n>.json (envelope), each AUTH, MAIL and DATA as a
 line of FOLDER/events. pace=slow takes 16 KiB every 50 ms through a small window, reset resets after 256 KiB."""
 import asyncio, base64, json, logging, os, pathlib, socket, ssl, struct, sys, time
@@ -34,9 +34,9 @@ class Handler:
 
     def check(self, server, session, envelope, mechanism, data):   # PLAIN and LOGIN
         self.event("AUTH " + mechanism)
-        if data.login == b"busy":
-            return AuthResult(success=False, handled=False, message="454 4.7.0 Temporary authentication failure")
-        return AuthResult(success=data.login == b"alice" and data.password == b"secret", handled=False)
+        refusals = {b"busy": "454 4.7.0 Try again later", b"app": "534 5.7.9 Application-specific password required"}
+        return AuthResult(success=data.login == b"alice" and data.password == b"secret", handled=False,
+                          message=refusals.get(data.login))
 
     # The providers' token mechanisms: on a bad token the server sends its error as a 334 challenge
     # and refuses after the client's answer (empty for XOAUTH2, ^A for OAUTHBEARER, RFC 7628 3.2.3).

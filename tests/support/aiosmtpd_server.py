@@ -1,17 +1,10 @@
 #!/usr/bin/python3
-"""aiosmtpd_server.py FOLDER [mode=plain|starttls|tls] [cert=PEM key=PEM] [host=127.0.0.1|::1]
-[require_starttls=1] [auth=1] [auth_clear=1] [size=N]: aiosmtpd on an OS-assigned port (printed as
-"PORT <n>"). Users: alice/secret for PLAIN and LOGIN, token "good-token" for XOAUTH2. Writes each
-accepted message to FOLDER/<n>.eml (data as received, dots unstuffed) and <n>.json (envelope), and one
-line per AUTH, MAIL and DATA to FOLDER/events. Stops at the end of stdin."""
-import asyncio
-import base64
-import json
-import os
-import ssl
-import logging
-import sys
-
+"""aiosmtpd_server.py FOLDER [plain|starttls|tls] [CERT pki=DIR] [host=127.0.0.1|::1] [auth=1|none|clear] [size=N]
+[pace=slow|reset]: aiosmtpd on an OS-assigned port (printed as "PORT <n>") with DIR/CERT.pem and .key. PLAIN, LOGIN
+take alice/secret (busy: a temporary 454, app: 534), XOAUTH2, OAUTHBEARER "good-token"; none: no AUTH, clear: AUTH
+without TLS. Stores messages as FOLDER/<n>.eml (dots unstuffed) and <n>.json (envelope), each AUTH, MAIL and DATA as a
+line of FOLDER/events. pace=slow takes 16 KiB every 50 ms through a small window, reset resets after 256 KiB."""
+import asyncio, base64, json, logging, os, pathlib, socket, ssl, struct, sys, time
 from aiosmtpd.smtp import SMTP, AuthResult
 
 logging.getLogger("mail.log").setLevel(logging.ERROR)   # aiosmtpd warns of its own deprecated login_data
@@ -34,51 +27,60 @@ class Handler:
         self.count += 1
         self.event("DATA")
         base = os.path.join(self.folder, "%d" % self.count)
-        with open(base + ".eml", "wb") as f:
-            f.write(envelope.original_content)
-        with open(base + ".json", "w") as f:
-            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos, "helo": session.host_name}, f)
+        pathlib.Path(base + ".eml").write_bytes(envelope.original_content)
+        pathlib.Path(base + ".json").write_text(json.dumps({"mail_from": envelope.mail_from,
+                                                            "rcpt_tos": envelope.rcpt_tos, "helo": session.host_name}))
         return "250 Message accepted for delivery"
 
-    # XOAUTH2 (the providers' mechanism): on a bad token the server sends its
-    # error as a 334 challenge and refuses after the client's empty answer.
+    def check(self, server, session, envelope, mechanism, data):   # PLAIN and LOGIN
+        self.event("AUTH " + mechanism)
+        refusals = {b"busy": "454 4.7.0 Try again later", b"app": "534 5.7.9 Application-specific password required"}
+        return AuthResult(success=data.login == b"alice" and data.password == b"secret", handled=False,
+                          message=refusals.get(data.login))
+
+    # The providers' token mechanisms: on a bad token the server sends its error as a 334 challenge
+    # and refuses after the client's answer (empty for XOAUTH2, ^A for OAUTHBEARER, RFC 7628 3.2.3).
     async def auth_XOAUTH2(self, server, args):
-        fields = base64.b64decode(args[1]).split(b"\1") if len(args) > 1 else []
-        self.event("AUTH XOAUTH2")
-        if b"auth=Bearer good-token" in fields:
+        self.event("AUTH " + args[0])
+        if len(args) > 1 and b"auth=Bearer good-token" in base64.b64decode(args[1]).split(b"\1"):
             return AuthResult(success=True, handled=False)
-        await server.challenge_auth(b'{"status":"401"}')
-        return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
+        answer = await server.challenge_auth(b'{"status":"401"}')
+        return AuthResult(success=False, handled=False, message="535 5.7.8 Token not accepted, answer %r" % answer)
+    auth_OAUTHBEARER = auth_XOAUTH2
 
 
-def authenticator(handler):
-    def check(server, session, envelope, mechanism, data):
-        handler.event("AUTH " + mechanism)
-        ok = data.login == b"alice" and data.password == b"secret"
-        return AuthResult(success=ok, handled=False)
-    return check
+class Paced(SMTP):
+    pace, taken = None, 0
+
+    def data_received(self, data):
+        super().data_received(data)
+        self.taken += len(data)
+        if self.pace == "reset" and self.taken > 256 * 1024:   # RST, not FIN: linger 0
+            linger = struct.pack("ii", 1, 0)
+            self.transport.get_extra_info("socket").setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, linger)
+            self.transport.abort()
+        elif self.pace:   # the whole server waits: the next read comes 50 ms later (the client is alone)
+            time.sleep(0.05)
 
 
 async def serve(folder, options):
-    context = None
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     if "cert" in options:
-        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-        context.load_cert_chain(options["cert"], options["key"])
-    handler = Handler(folder)
-    mode = options.get("mode", "plain")
-    kwargs = dict(data_size_limit=int(options.get("size", 2**25)) or None,
-                  require_starttls=options.get("require_starttls") == "1",
-                  # aiosmtpd counts only STARTTLS as TLS: implicit TLS is TLS too.
-                  auth_require_tls=options.get("auth_clear") != "1" and mode != "tls")
-    if mode == "starttls":
-        kwargs["tls_context"] = context
-    if options.get("auth") == "1" or options.get("auth_clear") == "1":
-        kwargs["authenticator"] = authenticator(handler)
+        context.load_cert_chain(*(os.path.join(options["pki"], options["cert"] + end) for end in (".pem", ".key")))
+    handler, mode, auth = Handler(folder), options.get("mode", "plain"), options.get("auth")
+    Paced.pace = options.get("pace")
+    # aiosmtpd counts only STARTTLS as TLS: implicit TLS is TLS too.
+    kwargs = dict(data_size_limit=int(options.get("size", 2**25)), tls_context=context if mode == "starttls" else None,
+                  auth_require_tls=auth != "clear" and mode != "tls")
+    if auth in ("1", "clear"):
+        kwargs["authenticator"] = handler.check
     else:
-        kwargs["auth_exclude_mechanism"] = ["LOGIN", "PLAIN"]
+        kwargs["auth_exclude_mechanism"] = ["LOGIN", "PLAIN"] + (["XOAUTH2", "OAUTHBEARER"] if auth == "none" else [])
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(lambda: SMTP(handler, **kwargs), options.get("host", "127.0.0.1"), 0,
+    server = await loop.create_server(lambda: Paced(handler, **kwargs), options.get("host", "127.0.0.1"), 0,
                                       ssl=context if mode == "tls" else None)
+    if Paced.pace:
+        server.sockets[0].setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)   # inherited: a small window
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     stop = loop.create_future()
     loop.add_reader(sys.stdin.fileno(), lambda: os.read(sys.stdin.fileno(), 4096) or stop.done() or stop.set_result(0))
@@ -87,4 +89,5 @@ async def serve(folder, options):
 
 
 if __name__ == "__main__":
-    asyncio.run(serve(sys.argv[1], dict(a.split("=", 1) for a in sys.argv[2:])))
+    name = lambda word: "mode" if word in ("plain", "starttls", "tls") else "cert"   # of a word without "="
+    asyncio.run(serve(sys.argv[1], dict(a.split("=", 1) if "=" in a else (name(a), a) for a in sys.argv[2:])))

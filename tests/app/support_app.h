@@ -76,11 +76,6 @@ public:
             return result == -1 ? dialog.result() : result;
         };
     }
-    // The address dialog: `text` typed, then `result`.
-    static TStep Address(const QString& text, int result)
-    {
-        return Drive<TAddressDlg>([=](TAddressDlg& d) { d.txtEmail->setText(text); }, result);
-    }
 
     TLines Boxes, Shown;   // "Kind: text" of each box; class of each dialog
     std::deque<TStep> Dialogs;

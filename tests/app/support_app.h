@@ -6,7 +6,6 @@
 #include "emaildlg.h"
 #include "msgbox.h"
 
-#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,9 +15,6 @@
 
 #include <deque>
 #include <functional>
-#include <optional>
-#include <string>
-#include <vector>
 
 using TLines = std::vector<std::string>;
 

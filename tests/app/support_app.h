@@ -31,6 +31,8 @@ T Next(std::deque<T>& queue, const char* what)
     return answer;
 }
 
+inline const char* const kBoxKind[] = {"Error: ", "Warning: ", "Information: "};
+
 // Scripted handlers on every seam for the life of the object; the previous
 // ones come back afterwards. Nothing ever waits on a modal loop.
 class TSeams {
@@ -38,10 +40,7 @@ public:
     using TStep = std::function<int(QDialog&)>;   // empty: the dialog is cancelled
     TSeams()
     {
-        Use(SetMessageBoxHandler, [this](const TMessageBox& box) {
-            static const char* const kinds[] = {"Error: ", "Warning: ", "Information: "};
-            Boxes.push_back(kinds[int(box.Kind)] + box.Text);
-        });
+        Use(SetMessageBoxHandler, [this](const TMessageBox& b) { Boxes.push_back(kBoxKind[int(b.Kind)] + b.Text); });
         Use(SetDialogHandler, [this](QDialog& d) {
             Shown.push_back(d.metaObject()->className());
             const TStep step = Next(Dialogs, "dialog");

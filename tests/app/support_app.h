@@ -21,8 +21,7 @@ using TLines = std::vector<std::string>;
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 // The next scripted answer; an unscripted one fails the test and cancels.
-template <class T>
-T Next(std::deque<T>& queue, const char* what)
+template <class T> T Next(std::deque<T>& queue, const char* what)
 {
     if (queue.empty())
         return ADD_FAILURE() << "unscripted " << what, T();
@@ -57,8 +56,7 @@ public:
     ~TSeams() { for (const auto& restore : FRestore) restore(); }
     // Works the dialog as a D (shown first), then returns `result`, or with
     // -1 what its buttons left.
-    template <class D>
-    static TStep Drive(std::function<void(D&)> drive, int result = -1)
+    template <class D> static TStep Drive(std::function<void(D&)> drive, int result = -1)
     {
         return [=](QDialog& dialog) {
             dialog.show();

@@ -20,7 +20,6 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <gmock/gmock.h>
-#include <sys/stat.h>
 
 namespace {
 using ::testing::AllOf, ::testing::Contains, ::testing::HasSubstr, ::testing::StartsWith;
@@ -128,10 +127,9 @@ TEST_F(WindowTest, RunsFromTheMenuKeysAndFromDropsAndWhatTheWindowRefusesDuringT
                             QUrl::fromLocalFile(dir.QWrite("two.dat", "2"))};
     EXPECT_EQ(Drop(files, Qt::MoveAction), 0) << "after a move the file manager would delete the files";
     std::vector<bool> during;
-    bool cancel = false;
     window->Mailer.OnStatusChange = [&, shown = window->Mailer.OnStatusChange](QObject* sender) {
         shown(sender);
-        if (window->Mailer.Status() == msLoggingIn && cancel)
+        if (window->Mailer.Status() == msLoggingIn && window->CompactMode())   // the run below in compact mode
             QTest::keyClick(window.get(), Qt::Key_Escape);
         else if (window->Mailer.Status() == msLoggingIn)
             during = {window->pnlControl->isHidden(), !window->lstAddresses->isEnabled(),
@@ -148,7 +146,6 @@ TEST_F(WindowTest, RunsFromTheMenuKeysAndFromDropsAndWhatTheWindowRefusesDuringT
     // Compact, the panel stays hidden after a run; Esc cancels the run.
     window->popHidepanel->trigger();
     Serve({"S: 220 ready", "C: EHLO"});   // the EHLO reply never comes
-    cancel = true;
     EXPECT_EQ(Drop({files[2]}), 3);
     EXPECT_EQ(seams.Boxes, (TLines{"Information: Please setup default message options \r\nand then try again.",
                                    kTooLong, "Error: Transfer in Progress.  Click Cancel button first.",
@@ -166,13 +163,12 @@ TEST_F(WindowTest, RunsFromTheMenuKeysAndFromDropsAndWhatTheWindowRefusesDuringT
 // a command-line run has nobody to ask and ends with a failure status.
 TEST_F(WindowTest, CloseAsksWhenTheSettingsCannotBeSavedAndACommandLineRunRunsOnceAndFails)
 {
-    const std::string path = dir.Path("tessaly.ini");
-    ::chmod(path.c_str(), 0444);   // read-only, for root as well
+    QFile::setPermissions(dir.QPath("tessaly.ini"), QFileDevice::ReadOwner);   // read-only, for root as well
     for (const std::size_t answer : {1, 0})   // "&Go back", then "Close &without saving"
         EXPECT_EQ((seams.Answer = answer, window->close()), answer == 0);
     const TQuestion& q = seams.Questions.at(0);
     EXPECT_EQ(q.Text + "|" + q.Buttons.at(0) + "|" + q.Buttons.at(1) + "|" + std::to_string(q.Cancel),
-              "Unable to write to " + path + ": Permission denied.\n\n"
+              "Unable to write to " + dir.Path("tessaly.ini") + ": Permission denied.\n\n"
               "Close without saving the settings and the address list?|Close &without saving|&Go back|1");
 
     Open({"boss@x.org", dir.QWrite("report.txt", "r")});
@@ -199,12 +195,11 @@ TEST_F(WindowTest, CloseAsksWhenTheSettingsCannotBeSavedAndACommandLineRunRunsOn
 // not taken; after Hide Panel the menu's keys still act on the list.
 TEST_F(WindowTest, StartUpRestoresWhatCloseSavedAndCompactModeKeepsTheMenuKeys)
 {
-    dir.Write("tessaly.ini", "[Setup]\r\nHeight=300\r\nWidth=500\r\nTop=-5000\r\nLeft=-5000\r\nFontColor=0\r\n"
-                             "FontName=DejaVu Sans\r\nFontSize=12\r\nBackColor=65280\r\n"
-                             "[Addresses]\r\na=Zed@x.org\r\nb=b@x.org\r\nc=Ann@x.org\r\nd=b@x.org\r\n");
+    dir.Write("tessaly.ini", "[Setup]\r\nHeight=300\r\nWidth=500\r\nTop=-5000\r\nLeft=-5000\r\nFontSize=12\r\n"
+                             "FontName=Sans\r\nBackColor=65280\r\n[Addresses]\r\na=Zed\r\nb=b\r\nc=Ann\r\nd=b\r\n");
     Open();
     EXPECT_EQ(QRect(window->pos(), window->size()), QRect(15, 15, 500, 300));
-    EXPECT_EQ(window->Entries(), (QStringList{"Ann@x.org", "b@x.org", "b@x.org", "Zed@x.org"}));
+    EXPECT_EQ(window->Entries(), (QStringList{"Ann", "b", "b", "Zed"}));
     const auto look = [this] {
         const QListWidget& l = *window->lstAddresses;
         return l.font().family() + QString::number(l.font().pointSize()) + l.palette().text().color().name() +
@@ -213,11 +208,11 @@ TEST_F(WindowTest, StartUpRestoresWhatCloseSavedAndCompactModeKeepsTheMenuKeys)
     seams.Colors = {std::nullopt, std::nullopt, QColor(0x12, 0x34, 0x56), QColor(0, 0, 255)};
     seams.Fonts = {std::nullopt, QFont("DejaVu Serif", 14)};
     window->btnColor->click(), window->btnTextColor->click(), window->btnFont->click();
-    EXPECT_EQ(look(), "DejaVu Sans12#000000#00ff00");
+    EXPECT_EQ(look(), "Sans12#000000#00ff00");
     window->btnColor->click(), window->btnTextColor->click(), window->btnFont->click();
     EXPECT_EQ(look(), "DejaVu Serif14#0000ff#123456");
 
-    Select({"Ann@x.org"});
+    Select({"Ann"});
     Show();
     EXPECT_LE(window->pnlControl->minimumSizeHint().width(), 432) << "the panel fits the default window";
     const int outer = window->frameGeometry().height();

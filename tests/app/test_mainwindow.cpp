@@ -87,7 +87,7 @@ TEST_F(WindowTest, RunsFromTheMenuKeysAndFromDropsAndWhatTheWindowRefusesDuringT
     Show();
     EXPECT_EQ(QApplication::focusWidget(), window->lstAddresses) << "the list comes first";
     const auto longName = [](TSetupDlg& d) { d.UserNameEdit->setText(QChar(0xE9) + kLongest); };
-    seams.Dialogs = {{}, seams.Drive<TSetupDlg>(longName, Accepted), {}, {}, {}, {}};
+    seams.Dialogs = {{}, seams.Drive<TSetupDlg>(longName, Accepted), {}, {}, {}};
     QTest::keyClick(window->lstAddresses, Qt::Key_M, Qt::ControlModifier);   // no server: a box, then Setup
     // The run gives the focus back to the list, so its keys go on working.
     QTest::keyClick(window->lstAddresses, Qt::Key_S, Qt::ControlModifier);   // a name too long: Setup stays open

@@ -6,106 +6,63 @@
 #include "emaildlg.h"
 #include "msgbox.h"
 
-#include <QApplication>
-#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <functional>
-#include <optional>
-#include <string>
-#include <vector>
 
 using TLines = std::vector<std::string>;
 
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
-inline void ShowActive(QWidget& window)
-{
-    window.show();
-    QApplication::setActiveWindow(&window);
-    QCoreApplication::processEvents();
-}
-
-// Selects exactly the entries shown as `texts`.
-inline void SelectEntries(QListWidget& list, const QStringList& texts)
-{
-    list.clearSelection();
-    for (const QString& text : texts)
-        list.findItems(text, Qt::MatchExactly).value(0)->setSelected(true);
-}
-
 // The next scripted answer; an unscripted one fails the test and cancels.
-template <class T>
-T Next(std::deque<T>& queue, const char* what)
+template <class T> T Next(std::deque<T>& queue, const char* what)
 {
-    if (queue.empty()) {
-        ADD_FAILURE() << "unscripted " << what;
-        return T();
-    }
+    if (queue.empty())
+        return ADD_FAILURE() << "unscripted " << what, T();
     T answer = std::move(queue.front());
     queue.pop_front();
     return answer;
 }
 
+inline const char* const kBoxKind[] = {"Error: ", "Warning: ", "Information: "};
+
 // Scripted handlers on every seam for the life of the object; the previous
 // ones come back afterwards. Nothing ever waits on a modal loop.
 class TSeams {
 public:
-    using TStep = std::function<int(QDialog&)>;
+    using TStep = std::function<int(QDialog&)>;   // empty: the dialog is cancelled
     TSeams()
     {
-        FBox = SetMessageBoxHandler([this](const TMessageBox& box) {
-            static const char* const kinds[] = {"Error: ", "Warning: ", "Information: "};
-            Boxes.push_back(kinds[int(box.Kind)] + box.Text);
-        });
-        FDialog = SetDialogHandler([this](QDialog& d) {
+        Use(SetMessageBoxHandler, [this](const TMessageBox& b) { Boxes.push_back(kBoxKind[int(b.Kind)] + b.Text); });
+        Use(SetDialogHandler, [this](QDialog& d) {
             Shown.push_back(d.metaObject()->className());
             const TStep step = Next(Dialogs, "dialog");
             return step ? step(d) : int(QDialog::Rejected);
         });
-        FFile = SetFileChooserHandler([this](QWidget*, const TFileChooser& c) {
-            Choosers.push_back(c);
-            return Next(Files, "file chooser");
+        Use(SetFileChooserHandler, [this](QWidget*, const TFileChooser& c) {
+            return Choosers.push_back(c), Next(Files, "file chooser");
         });
-        FFont = SetFontHandler([this](QWidget*, const QFont&) { return Next(Fonts, "font"); });
-        FColor = SetColorHandler([this](QWidget*, const QColor&) { return Next(Colors, "colour"); });
-        FEditor = SetEditorHandler([this](const QString& path) { Edited.push_back(path); });
-        FQuestion = SetQuestionHandler([this](const TQuestion& q) { return Questions.push_back(q), Answer; });
+        Use(SetFontHandler, [this](QWidget*, const QFont&) { return Next(Fonts, "font"); });
+        Use(SetColorHandler, [this](QWidget*, const QColor&) { return Next(Colors, "colour"); });
+        Use(SetEditorHandler, [this](const QString& path) { Edited.push_back(path); });
+        Use(SetQuestionHandler, [this](const TQuestion& q) { return Questions.push_back(q), Answer; });
     }
-    ~TSeams()
-    {
-        SetMessageBoxHandler(FBox), SetDialogHandler(FDialog), SetFileChooserHandler(FFile);
-        SetFontHandler(FFont), SetColorHandler(FColor), SetEditorHandler(FEditor), SetQuestionHandler(FQuestion);
-    }
+    ~TSeams() { for (const auto& restore : FRestore) restore(); }
     // Works the dialog as a D (shown first), then returns `result`, or with
     // -1 what its buttons left.
-    template <class D>
-    static TStep Drive(std::function<void(D&)> drive, int result = -1)
+    template <class D> static TStep Drive(std::function<void(D&)> drive, int result = -1)
     {
         return [=](QDialog& dialog) {
-            auto* d = dynamic_cast<D*>(&dialog);
-            if (!d)
-                return ADD_FAILURE() << dialog.metaObject()->className(), int(QDialog::Rejected);
             dialog.show();
-            drive(*d);
+            drive(dynamic_cast<D&>(dialog));   // another dialog: std::bad_cast fails the test
             return result == -1 ? dialog.result() : result;
         };
-    }
-    // The address dialog: types `text` after `prepare` and returns `result`.
-    static TStep Address(const QString& text, int result, std::function<void(TAddressDlg&)> prepare = {})
-    {
-        return Drive<TAddressDlg>([=](TAddressDlg& d) {
-            if (prepare)
-                prepare(d);
-            d.txtEmail->setText(text);
-        }, result);
     }
 
     TLines Boxes, Shown;   // "Kind: text" of each box; class of each dialog
@@ -119,20 +76,16 @@ public:
     std::size_t Answer = 0;   // the button taken in every question
 
 private:
-    TMessageBoxHandler FBox;
-    TDialogHandler FDialog;
-    TFileChooserHandler FFile;
-    TFontHandler FFont;
-    TColorHandler FColor;
-    TEditorHandler FEditor;
-    TQuestionHandler FQuestion;
+    template <class H>
+    void Use(H (*set)(H), std::type_identity_t<H> f) { FRestore.push_back([=, old = set(std::move(f))] { set(old); }); }
+    std::vector<std::function<void()>> FRestore;
 };
 
 // A temporary folder with files written by the test.
-class TScratch {
+class TScratch : public QTemporaryDir {
 public:
     std::string Path(const std::string& name) const { return QPath(name).toStdString(); }
-    QString QPath(const std::string& name) const { return FDir.filePath(QString::fromStdString(name)); }
+    QString QPath(const std::string& name) const { return filePath(QString::fromStdString(name)); }
     // Writes `content` byte for byte and returns the full path.
     std::string Write(const std::string& name, const std::string& content) const
     {
@@ -147,7 +100,4 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
     }
     bool Holds(const std::string& name, const std::string& text) const { return Read(name).find(text) != std::string::npos; }
-
-private:
-    QTemporaryDir FDir;
 };
